@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+namespace pavrel {
+
+// A top-level window of the desktop; 0 means none.
+using TWindowHandle = std::uint64_t;
+
+struct TWindowStyle {
+  bool Visible = false;  // mapped, not minimised or hidden
+  bool Popup = false;    // override-redirect, or a window type other than normal
+};
+
+// The desktop operations the mouse translator performs, and nothing else. Implementations
+// never wait for another client to handle a request.
+class TDesktop {
+ public:
+  virtual ~TDesktop() = default;
+
+  // Absolute pointer move; 0..65535 spans the primary monitor, values outside go on as they are.
+  virtual void MovePointer(std::int32_t X, std::int32_t Y) = 0;
+  // One wheel notch: +120 away from the user, -120 toward the user.
+  virtual void Wheel(std::int32_t Amount) = 0;
+  virtual void LeftButtonDown() = 0;
+  virtual void LeftButtonUp() = 0;
+
+  // The window the user works in (0 if none).
+  virtual TWindowHandle ForegroundWindow() = 0;
+  // Asks the window to minimise; returns at once.
+  virtual void MinimizeWindow(TWindowHandle Window) = 0;
+  // The calling program's own active window (0 if none).
+  virtual TWindowHandle ActiveWindow() = 0;
+  // The top-most window of the stacking order Window belongs to (0 if none).
+  virtual TWindowHandle FirstWindow(TWindowHandle Window) = 0;
+  // The next window below Window in the stacking order (0 at the end).
+  virtual TWindowHandle NextWindow(TWindowHandle Window) = 0;
+  virtual TWindowStyle WindowStyle(TWindowHandle Window) = 0;
+  // Brings the window to the front and gives it the input focus.
+  virtual void ActivateWindow(TWindowHandle Window) = 0;
+};
+
+}  // namespace pavrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel {
+
+// Raised by the settings-file operations; the message is what the user is shown.
+class ESettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The main window's start-up defaults: bounds 0 and 255, ratio 1.72, area 200, threshold 1,
+// expansion 5.
+TTrackerParameters DefaultParameters();
+
+// $XDG_CONFIG_HOME/Quillon software/Pavrel.reg ($HOME/.config when unset or empty).
+std::filesystem::path UserStorePath();
+
+// Reads the per-user store over Params, value by value; the first failing read ends it
+// silently. Never throws.
+void ReadUserStore(TTrackerParameters& Params, const std::filesystem::path& Path = UserStorePath());
+
+// Writes Params to the per-user store, replacing the file atomically and keeping foreign
+// keys and values. Returns false when nothing could be written. Never throws.
+bool WriteUserStore(const TTrackerParameters& Params,
+                    const std::filesystem::path& Path = UserStorePath());
+
+// Saves a settings file (.pvl). Raises ESettingsError with a message naming the file.
+void SaveSettingsFile(const TTrackerParameters& Params, const std::string& FileName);
+
+// Opens a settings file: all ten values or none. Raises ESettingsError with the message.
+void OpenSettingsFile(const std::string& FileName, TTrackerParameters& Params);
+
+}  // namespace pavrel
