@@ -1,0 +1,81 @@
+#pragma once
+
+// The per-frame work of the main window, without widgets: grab, track, translate, choose
+// the view, draw the on-screen display into the view image. The main window owns one and
+// hands its label and repaint to the UI thread; pavrel-track reuses it headless.
+// The implementer may add members but keeps these signatures.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "image/Bitmap.h"
+#include "mouse/MouseTranslator.h"
+#include "tracking/HandTracker.h"
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel {
+
+enum class TViewMode { RGB, Hue, BackProjection };
+
+// What one frame shows in the action label.
+struct TActionLabel {
+  std::string Caption;  // ActionName of the debounced code, suffix included
+  bool Red = false;     // the search window reaches outside the 160 x 120 frame
+};
+
+class TFramePipeline {
+ public:
+  // Copies the current frame into the bitmap; answers success (not examined).
+  using TGrab = std::function<bool(TBitmap& Bitmap)>;
+
+  // Tracker and translator belong to the caller and outlive the pipeline.
+  TFramePipeline(THandTracker& Tracker, TMouseTranslator& Translator);
+  ~TFramePipeline();
+
+  void SetGrab(TGrab Grab);
+  // Called on the frame's thread after the label text and colour are decided.
+  void SetOnLabel(std::function<void(const TActionLabel& Label)> Handler);
+  // Called on the frame's thread after the view image has been replaced (lock released).
+  void SetOnViewChanged(std::function<void()> Handler);
+
+  // Read once per frame without a lock; set from the UI thread.
+  void SetViewMode(TViewMode Mode);
+  TViewMode ViewMode() const;
+  void SetOnScreenDisplay(bool On);
+  bool OnScreenDisplay() const;
+  void SetTrackingActive(bool Active);
+  bool TrackingActive() const;
+
+  // Frame rate: the timer tick exchanges the frame count with 0 and keeps it as the rate shown.
+  void TimerTick();
+  std::int32_t FramesPerSecond() const;
+  std::int32_t FrameCount() const;
+
+  // The frame handler (TheSampleGrabberBuffer's body). Runs on the streaming thread; a
+  // failure ends the frame with every lock released and is rethrown to the caller.
+  void ProcessFrame();
+
+  // The processed view. Read it only while holding ViewLock(). ViewSource() is the chosen
+  // view's image of the last frame without the on-screen display (for calibration).
+  std::recursive_mutex& ViewLock() const;
+  const TBitmap& ViewImage() const;
+  const TBitmap& ViewSource() const;
+  // A consistent copy of the view image, taken under the view lock.
+  TBitmap ViewImageCopy() const;
+
+  // The view starts as a black 160 x 120 image; Stop Video paints it black again.
+  void PaintViewBlack();
+
+  TMouseAction LastAction() const;
+  TTrackingResult LastResult() const;  // image references stay the tracker's
+};
+
+// Calibration: mean m and sample deviation s of the first bytes of the 41 x 31 box
+// (columns 60..100, rows 45..75) of a 24-bit image; LHueBound = Round(m - 2s) and
+// HHueBound = Round(m + 2s), halves to even, not limited to 0..255.
+void CalibrateHueBounds(const TBitmap& HueView, std::int32_t& LHueBound, std::int32_t& HHueBound);
+
+}  // namespace pavrel
