@@ -29,6 +29,7 @@
 #include "pipeline/SaveFrame.h"
 #include "settings/Settings.h"
 #include "settings/dialog/ConfigurationDialog.h"
+#include "settings/dialog/UpdateTrackerParamsEvent.h"
 #include "tracking/HandTracker.h"
 #include "video/VideoSource.h"
 
@@ -424,7 +425,10 @@ bool TMainDialog::event(QEvent* Event) {
     return true;
   }
   if (Event->type() == WM_UPDATETRACKERPARAMS) {
-    WMUpdateTrackerParamsHandler(static_cast<TUpdateTrackerParamsEvent*>(Event)->Parameters());
+    if (const TTrackerParameters* params =
+            static_cast<TUpdateTrackerParamsEvent*>(Event)->Parameters()) {
+      WMUpdateTrackerParamsHandler(*params);
+    }
     Event->accept();
     return true;
   }
@@ -566,16 +570,10 @@ void TMainDialog::RenderedImageClick() {
 // Configuration menu ------------------------------------------------------------------
 
 void TMainDialog::AdjustTrackerParameters1Click() {
-  if (FConfigurationDialog == nullptr) {
-    return;
-  }
-  FConfigurationDialog->Parameters = TrackerParameters;
-  FConfigurationDialog->MainWindowHandle = this;
-  if (FConfigurationDialog->isVisible()) {
-    FConfigurationDialog->raise();
-    FConfigurationDialog->activateWindow();
-  } else {
-    FConfigurationDialog->show();
+  // The dialog takes the window's set and shows itself, or only comes to the front when it
+  // is shown already.
+  if (FConfigurationDialog != nullptr) {
+    FConfigurationDialog->ShowParameters(TrackerParameters, this);
   }
 }
 

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -15,32 +16,6 @@
 #include "app/MainDialog.h"
 
 namespace pavrel::test {
-
-namespace {
-
-// One QApplication for the whole test binary, made before the first test and removed after
-// the last one.
-class TQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance() == nullptr) {
-      FApplication = std::make_unique<QApplication>(FArgc, FArgv);
-      QApplication::setApplicationName("Pavrel");
-    }
-  }
-  void TearDown() override { FApplication.reset(); }
-
- private:
-  int FArgc = 1;
-  char FName[16] = "pavrel-tests";
-  char* FArgv[2] = {FName, nullptr};
-  std::unique_ptr<QApplication> FApplication;
-};
-
-[[maybe_unused]] ::testing::Environment* const QtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
-
-}  // namespace
 
 TBitmap MakeFrame(int Left, int Top, int Right, int Bottom, TRGBTriple Skin,
                   TRGBTriple Background) {
@@ -148,6 +123,24 @@ std::shared_ptr<TDialogVisit> AnswerFileDialog(QFileDialog* Dialog, const QStrin
   });
   poll->start();
   return visit;
+}
+
+void ClickMenuItem(QMenuBar* Bar, QMenu* Top, QAction* Item) {
+  QTest::mouseClick(Bar, Qt::LeftButton, {}, Bar->actionGeometry(Top->menuAction()).center());
+  if (!WaitFor([Top] { return Top->isVisible(); }, 5000)) {
+    ADD_FAILURE() << "menu " << Top->title().toStdString() << " did not open";
+    return;
+  }
+  QTest::mouseClick(Top, Qt::LeftButton, {}, Top->actionGeometry(Item).center());
+}
+
+void ClickPopupItem(QWidget* Widget, const QPoint& Position, QMenu* Popup, QAction* Item) {
+  QTest::mouseClick(Widget, Qt::RightButton, {}, Position);
+  if (!WaitFor([Popup] { return Popup->isVisible(); }, 5000)) {
+    ADD_FAILURE() << "popup menu did not open";
+    return;
+  }
+  QTest::mouseClick(Popup, Qt::LeftButton, {}, Popup->actionGeometry(Item).center());
 }
 
 std::string MediaDir() {

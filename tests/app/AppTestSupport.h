@@ -15,7 +15,12 @@
 #include "app/MessageBoxes.h"
 #include "image/Bitmap.h"
 
+class QAction;
 class QFileDialog;
+class QMenu;
+class QMenuBar;
+class QPoint;
+class QWidget;
 
 namespace pavrel {
 
@@ -84,6 +89,12 @@ struct TDialogVisit {
 // Answers the next showing of Dialog as a user would: types FileName into its file name box
 // and presses Enter, or presses Escape when FileName is empty. Arm it before the command.
 std::shared_ptr<TDialogVisit> AnswerFileDialog(QFileDialog* Dialog, const QString& FileName);
+
+// Opens Top in the menu bar and clicks Item in it, as a user does with the mouse. Returns
+// when the click has been handled (after a modal dialog the item opens has closed).
+void ClickMenuItem(QMenuBar* Bar, QMenu* Top, QAction* Item);
+// Opens Widget's popup menu with the right button at Position and clicks Item in it.
+void ClickPopupItem(QWidget* Widget, const QPoint& Position, QMenu* Popup, QAction* Item);
 
 // The shared test media folder (PAVREL_MEDIA_DIR).
 std::string MediaDir();
