@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -602,7 +603,10 @@ void TMainDialog::File2Click() {
   // A video file's name is taken as typed; no settings extension is added to it.
   OpenDialog->setDefaultSuffix(QString());
   FOpenDialogFileName.clear();
-  OpenDialog->selectFile(QString());
+  // QFileDialog::selectFile ignores an empty name; the file name box is cleared directly.
+  if (auto* fileName = OpenDialog->findChild<QLineEdit*>("fileNameEdit")) {
+    fileName->clear();
+  }
   if (OpenDialog->exec() != QDialog::Accepted || OpenDialog->selectedFiles().isEmpty()) {
     return;
   }

@@ -115,10 +115,10 @@ std::shared_ptr<TDialogVisit> AnswerFileDialog(QFileDialog* Dialog, const QStrin
       QTest::keyClick(Dialog, Qt::Key_Escape);
       return;
     }
+    // The name goes in whole: typed key by key, the box's completer pops up on a real screen
+    // and takes the keys.
     edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    QTest::keyClicks(edit, FileName);
+    edit->setText(FileName);
     QTest::keyClick(edit, Qt::Key_Return);
   });
   poll->start();
@@ -132,15 +132,6 @@ void ClickMenuItem(QMenuBar* Bar, QMenu* Top, QAction* Item) {
     return;
   }
   QTest::mouseClick(Top, Qt::LeftButton, {}, Top->actionGeometry(Item).center());
-}
-
-void ClickPopupItem(QWidget* Widget, const QPoint& Position, QMenu* Popup, QAction* Item) {
-  QTest::mouseClick(Widget, Qt::RightButton, {}, Position);
-  if (!WaitFor([Popup] { return Popup->isVisible(); }, 5000)) {
-    ADD_FAILURE() << "popup menu did not open";
-    return;
-  }
-  QTest::mouseClick(Popup, Qt::LeftButton, {}, Popup->actionGeometry(Item).center());
 }
 
 std::string MediaDir() {

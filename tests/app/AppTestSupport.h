@@ -93,8 +93,6 @@ std::shared_ptr<TDialogVisit> AnswerFileDialog(QFileDialog* Dialog, const QStrin
 // Opens Top in the menu bar and clicks Item in it, as a user does with the mouse. Returns
 // when the click has been handled (after a modal dialog the item opens has closed).
 void ClickMenuItem(QMenuBar* Bar, QMenu* Top, QAction* Item);
-// Opens Widget's popup menu with the right button at Position and clicks Item in it.
-void ClickPopupItem(QWidget* Widget, const QPoint& Position, QMenu* Popup, QAction* Item);
 
 // The shared test media folder (PAVREL_MEDIA_DIR).
 std::string MediaDir();

@@ -38,7 +38,6 @@ namespace {
 
 using test::AnswerFileDialog;
 using test::ClickMenuItem;
-using test::ClickPopupItem;
 using test::TRecordedMessages;
 using test::TTemporaryStore;
 using test::TTrackingClip;
@@ -122,8 +121,14 @@ TEST_F(EndToEndTest, CalibratedHandMovesThePointerAlongItsPathAndMinimisesTheMai
 
   // Calibration: Hue Video from the popup menu, then a click on the view while the solid
   // block fills the calibration box.
-  ClickPopupItem(Main->RenderedImage, QPoint(80, 60), Main->VideoPopupMenu, Main->HueImageItem);
+  // The right button is pressed for real: the window system makes the context menu event.
+  const QPoint view = Main->RenderedImage->mapToGlobal(QPoint(80, 60));
+  Probe->Click(view.x(), view.y(), 3);
+  ASSERT_TRUE(WaitFor([&] { return Main->VideoPopupMenu->isVisible(); }, 5000));
+  QTest::mouseClick(Main->VideoPopupMenu, Qt::LeftButton, {},
+                    Main->VideoPopupMenu->actionGeometry(Main->HueImageItem).center());
   ASSERT_TRUE(Main->HueImageItem->isChecked());
+  ASSERT_TRUE(WaitFor([&] { return !Main->VideoPopupMenu->isVisible(); }, 5000));
   QTest::qWait(200);  // a frame of the hue view
   ASSERT_LT(Main->FramesHandled(), TTrackingClip::CalibrationFrames - 20)
       << "too slow to calibrate";
@@ -137,7 +142,8 @@ TEST_F(EndToEndTest, CalibratedHandMovesThePointerAlongItsPathAndMinimisesTheMai
 
   // The hollow block is a Mouse Up pose; once it shows, tracking may start.
   ASSERT_TRUE(WaitFor([&] { return Main->Pipeline().LastAction().Action == maMouseUp; }, 15000));
-  EXPECT_EQ(Main->ActionDisplay->text(), "Mouse Up");
+  EXPECT_TRUE(WaitFor([&] { return Main->ActionDisplay->text() == "Mouse Up"; }, 2000))
+      << Main->ActionDisplay->text().toStdString();
   // Not tracking yet: the pointer stays where it is.
   Probe->MovePointer(3, 3);
   QTest::qWait(300);

@@ -213,6 +213,24 @@ TEST(FramesWithoutDesktop, TrackingRunsAndTheUserIsToldOnceThatNothingIsActedOn)
   EXPECT_EQ(messages.Count(), 1u);
 }
 
+TEST(FramesWithoutDisplay, WithoutAnXDisplayTheProgramStartsAndSaysSoWhenTrackingStarts) {
+  TTemporaryStore store;
+  TRecordedMessages messages;
+  const QByteArray display = qgetenv("DISPLAY");
+  qunsetenv("DISPLAY");
+  TMainDialogOptions options;  // the real X11 desktop, which finds no display
+  options.MessageSink = messages.Sink();
+  TMainDialog window(options);
+  if (!display.isNull()) {
+    qputenv("DISPLAY", display);
+  }
+  EXPECT_FALSE(window.PointerActionsAvailable());
+  window.StartTrackingMenuItem->trigger();
+  ASSERT_EQ(messages.Count(), 1u);
+  EXPECT_EQ(messages.Entries()[0].Kind, TMessageKind::Information);
+  EXPECT_TRUE(messages.Entries()[0].Text.contains("not available"));
+}
+
 class SaveFrameTest : public FramesTest {
  protected:
   void SetUp() override {

@@ -1,18 +1,23 @@
 // File > Open Settings... and Save Settings... through the real file dialogs, their error
-// boxes, and the shared open dialog's memory of the last file name.
+// boxes, the shared open dialog's memory of the last file name, and the settings dialog's
+// set arriving through the main window's handler.
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QFileDialog>
+#include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
 
 #include "AppTestSupport.h"
+#include "app/ApplicationWindows.h"
 #include "app/MainDialog.h"
 #include "mouse/RecordingDesktop.h"
 #include "settings/Settings.h"
+#include "settings/dialog/ConfigurationDialog.h"
 #include "tracking/HandTracker.h"
 
 namespace pavrel {
@@ -152,6 +157,80 @@ TEST_F(SettingsTest, AFailedSaveShowsTheBoxWithoutOwnerOrTitle) {
   EXPECT_EQ(entries[0].Kind, TMessageKind::OwnerlessError);
   EXPECT_FALSE(entries[0].Owned);
   EXPECT_TRUE(entries[0].Text.contains("pavrel-settings.pvl")) << entries[0].Text.toStdString();
+}
+
+class SettingsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TMainDialogOptions options;
+    options.MessageSink = Messages.Sink();
+    options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+    Windows = std::make_unique<TApplicationWindows>(options);
+    Main = Windows->MainDialog.get();
+    Dialog = Windows->ConfigurationDialog.get();
+    Main->show();
+  }
+
+  // Configuration > Adjust Tracker Parameters...
+  void OpenDialog() {
+    Main->AdjustTrackerParameters1->trigger();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Dialog));
+  }
+
+  TTemporaryStore Store;
+  TRecordedMessages Messages;
+  std::unique_ptr<TApplicationWindows> Windows;
+  TMainDialog* Main = nullptr;
+  TConfigurationDialog* Dialog = nullptr;
+};
+
+TEST_F(SettingsDialogTest, SliderChangesReachTheWindowAndTheTrackerAndCancelPutsThemBack) {
+  ASSERT_NO_FATAL_FAILURE(OpenDialog());
+  EXPECT_EQ(Dialog->Parameters, DefaultParameters());
+  EXPECT_EQ(Main->TrackerParameters, DefaultParameters());
+
+  // A key press on a slider sends the whole set; the window copies it and hands it on.
+  QTest::keyClick(Dialog->HueLowTrackBar, Qt::Key_Right);
+  QTest::keyClick(Dialog->MeanThresholdTrackBar, Qt::Key_Right);
+  TTrackerParameters moved = DefaultParameters();
+  moved.LHueBound = 1;
+  moved.MeanThreshold = 2;
+  EXPECT_EQ(Main->TrackerParameters, moved);
+  EXPECT_EQ(Main->Tracker().GetParameters(), moved);
+
+  // Cancel: the window and the tracker are back at the set the dialog was shown with.
+  QTest::mouseClick(Dialog->CancelBtn, Qt::LeftButton);
+  EXPECT_FALSE(Dialog->isVisible());
+  EXPECT_EQ(Main->TrackerParameters, DefaultParameters());
+  EXPECT_EQ(Main->Tracker().GetParameters(), DefaultParameters());
+}
+
+TEST_F(SettingsDialogTest, OkKeepsTheLastSetWhichTheStoreReceivesAtClose) {
+  ASSERT_NO_FATAL_FAILURE(OpenDialog());
+  QTest::keyClick(Dialog->WindowExpansionTrackBar, Qt::Key_PageUp);
+  QTest::mouseClick(Dialog->OKBtn, Qt::LeftButton);
+  EXPECT_FALSE(Dialog->isVisible());
+  TTrackerParameters expected = DefaultParameters();
+  expected.WindowExpansion = 7;  // page keys move by 2
+  EXPECT_EQ(Main->TrackerParameters, expected);
+  EXPECT_EQ(Main->Tracker().GetParameters(), expected);
+  Main->close();
+  TTrackerParameters stored = DefaultParameters();
+  ReadUserStore(stored);
+  EXPECT_EQ(stored, expected);
+}
+
+TEST_F(SettingsDialogTest, AValueOutsideItsSliderComesBackClampedWhenTheDialogShows) {
+  // As from a settings file: the window holds 500, which no slider can show.
+  Main->TrackerParameters.MeanThreshold = 500;
+  ASSERT_NO_FATAL_FAILURE(OpenDialog());
+  EXPECT_EQ(Main->TrackerParameters.MeanThreshold, 20);
+  EXPECT_EQ(Main->Tracker().GetParameters().MeanThreshold, 20);
+  // Shown again while open: only brought to the front, with the window's set of the moment.
+  Main->TrackerParameters.LoseTrackArea = 123;
+  Main->AdjustTrackerParameters1->trigger();
+  EXPECT_TRUE(Dialog->isVisible());
+  EXPECT_EQ(Dialog->Parameters.LoseTrackArea, 123);
 }
 
 }  // namespace

@@ -42,6 +42,13 @@ void TX11Probe::MovePointer(int X, int Y) {
   XSync(FImpl->Connection, False);
 }
 
+void TX11Probe::Click(int X, int Y, unsigned int Button) {
+  MovePointer(X, Y);
+  XTestFakeButtonEvent(FImpl->Connection, Button, True, CurrentTime);
+  XTestFakeButtonEvent(FImpl->Connection, Button, False, CurrentTime);
+  XSync(FImpl->Connection, False);
+}
+
 int TX11Probe::ScreenWidth() {
   return DisplayWidth(FImpl->Connection, DefaultScreen(FImpl->Connection));
 }

@@ -23,6 +23,8 @@ class TX11Probe {
   };
   TPoint Pointer();
   void MovePointer(int X, int Y);
+  // A real click (XTest) of Button (1 left, 3 right) at screen position X, Y.
+  void Click(int X, int Y, unsigned int Button);
   int ScreenWidth();
   int ScreenHeight();
 
