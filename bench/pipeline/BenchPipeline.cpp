@@ -7,6 +7,7 @@
 
 #include "mouse/MouseTranslator.h"
 #include "pipeline/FramePipeline.h"
+#include "pipeline/OnScreenDisplay.h"
 #include "tracking/HandTracker.h"
 
 namespace pavrel {
@@ -71,6 +72,23 @@ BENCHMARK(BM_FrameWork)
                     static_cast<int>(TViewMode::BackProjection)},
                    {1, 0}})
     ->Unit(benchmark::kMicrosecond);
+
+// The display alone: outlines and both texts over a prepared view.
+void BM_OnScreenDisplay(benchmark::State& State) {
+  const bool calibration = State.range(0) != 0;
+  TOnScreenDisplay osd;
+  const TBitmap prepared = PreparedFrame();
+  TBitmap view = prepared;
+  const TOsdContent content{calibration, 30, {58, 38, 103, 83}, "Mouse Down  _"};
+  osd.Draw(view, content);
+  for (auto _ : State) {
+    view.Assign(prepared);
+    osd.Draw(view, content);
+    benchmark::DoNotOptimize(view.Bits());
+  }
+  State.SetItemsProcessed(State.iterations());
+}
+BENCHMARK(BM_OnScreenDisplay)->ArgName("hue")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace pavrel

@@ -27,10 +27,10 @@ inline constexpr int OsdFontCellHeight = 10;
 // "Fps: <n>", independent of the user's locale.
 std::string FpsText(std::int32_t FramesPerSecond);
 
-// Draws the on-screen display into a 24-bit bitmap with Qt: red 1-pixel outlines (no
-// antialiasing), white text in the default sans-serif font with a cell height of 10 pixels.
-// Text needs a QGuiApplication; without one Draw raises std::logic_error. One instance is
-// used by one thread at a time.
+// Draws the on-screen display into a 24-bit bitmap with Qt: red 1-pixel outlines, white text
+// without antialiasing in the default sans-serif font with a cell height of 10 pixels. Texts
+// are laid out once and kept. Text needs a QGuiApplication; without one Draw raises
+// std::logic_error. One instance is used by one thread at a time.
 class TOnScreenDisplay {
  public:
   TOnScreenDisplay();
