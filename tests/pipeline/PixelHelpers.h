@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -11,10 +12,10 @@ namespace pavrel::test {
 using TPixelSet = std::set<std::pair<int, int>>;  // (column, row)
 
 inline bool IsRed(const TRGBTriple& p) {
-  return p.rgbtRed == 255 && p.rgbtGreen == 0 && p.rgbtBlue == 0;
+  return p == TRGBTriple{0, 0, 255};
 }
 inline bool IsWhite(const TRGBTriple& p) {
-  return p.rgbtRed == 255 && p.rgbtGreen == 255 && p.rgbtBlue == 255;
+  return p == TRGBTriple{255, 255, 255};
 }
 
 template <typename Predicate>
@@ -30,56 +31,49 @@ TPixelSet PixelsWhere(const TBitmap& Bitmap, Predicate Pred) {
   return set;
 }
 
-// The pixels of the outline of a rectangle with exclusive Right and Bottom, inside the image.
-inline TPixelSet OutlinePixels(const TRect& R, int Width, int Height) {
+// The outline of a rectangle with exclusive Right and Bottom, as far as it lies in the image.
+inline TPixelSet OutlinePixels(const TRect& R, int Width = 160, int Height = 120) {
   TPixelSet set;
   const auto add = [&](int x, int y) {
     if (x >= 0 && y >= 0 && x < Width && y < Height) {
       set.insert({x, y});
     }
   };
-  if (R.Right <= R.Left || R.Bottom <= R.Top) {
-    return set;
-  }
-  for (int x = R.Left; x < R.Right; ++x) {
+  for (int x = R.Left; x < R.Right && R.Top < R.Bottom; ++x) {
     add(x, R.Top);
     add(x, R.Bottom - 1);
   }
-  for (int y = R.Top; y < R.Bottom; ++y) {
+  for (int y = R.Top; y < R.Bottom && R.Left < R.Right; ++y) {
     add(R.Left, y);
     add(R.Right - 1, y);
   }
   return set;
 }
 
-inline TPixelSet Union(TPixelSet A, const TPixelSet& B) {
-  A.insert(B.begin(), B.end());
-  return A;
-}
-
-// Bounding box of a pixel set: left, top, right, bottom (inclusive).
 struct TBox {
-  int Left = 0, Top = 0, Right = -1, Bottom = -1;
+  int Left = 1 << 30, Top = 1 << 30, Right = -(1 << 30), Bottom = -(1 << 30);  // inclusive
 };
 inline TBox BoundingBox(const TPixelSet& Set) {
-  TBox box{1 << 30, 1 << 30, -(1 << 30), -(1 << 30)};
+  TBox box;
   for (const auto& [x, y] : Set) {
-    box.Left = std::min(box.Left, x);
-    box.Right = std::max(box.Right, x);
-    box.Top = std::min(box.Top, y);
-    box.Bottom = std::max(box.Bottom, y);
+    box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x),
+           std::max(box.Bottom, y)};
   }
   return box;
 }
 
-inline TBitmap UniformBitmap(std::uint8_t Value, int Width = 160, int Height = 120) {
+// A 24-bit image of one colour; by default a 160 x 120 frame.
+inline TBitmap Filled(TRGBTriple Colour, int Width = 160, int Height = 120) {
   TBitmap bitmap(Width, Height);
   for (int y = 0; y < Height; ++y) {
-    for (int x = 0; x < Width; ++x) {
-      bitmap.Row24(y)[x] = {Value, Value, Value};
-    }
+    std::fill(bitmap.Row24(y), bitmap.Row24(y) + Width, Colour);
   }
   return bitmap;
+}
+
+inline bool SamePixels(const TBitmap& A, const TBitmap& B) {
+  return A.Width() == B.Width() && A.Height() == B.Height() && A.PixelFormat() == B.PixelFormat() &&
+         A.ByteSize() == B.ByteSize() && std::equal(A.Bits(), A.Bits() + A.ByteSize(), B.Bits());
 }
 
 }  // namespace pavrel::test

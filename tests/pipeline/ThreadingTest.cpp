@@ -16,9 +16,7 @@
 namespace pavrel {
 namespace {
 
-using test::BlockFrame;
-using test::IsRed;
-using test::IsWhite;
+using namespace test;
 
 // The view equals its source apart from overlay pixels: a copy never mixes two frames.
 bool ViewMatchesSource(const TBitmap& View, const TBitmap& Source) {
