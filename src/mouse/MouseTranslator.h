@@ -45,8 +45,9 @@ std::string ActionName(std::int32_t Code);
 // Turns tracking results into pointer motion and mouse and window actions.
 class TMouseTranslator {
  public:
-  // SmoothingLength must lie in 2..6 (std::invalid_argument otherwise). Desktop may be null:
-  // then nothing is performed even when Active (used headless and before a desktop exists).
+  // SmoothingLength must lie in 2..6 and the image size be positive (std::invalid_argument
+  // otherwise). Desktop may be null: then nothing is performed even when Active (used headless
+  // and before a desktop exists). The desktop must outlive its use by the translator.
   TMouseTranslator(std::int32_t SmoothingLength, std::int32_t ImageWidth, std::int32_t ImageHeight,
                    TDesktop* Desktop = nullptr);
   ~TMouseTranslator();
