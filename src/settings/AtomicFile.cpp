@@ -94,6 +94,10 @@ void ReplaceFileAtomically(const std::filesystem::path& Path, std::string_view D
   if (hadOld && S_ISDIR(old.st_mode)) {
     Fail(EISDIR);
   }
+  // The rename would replace a file the user made read-only; refuse as a plain write would.
+  if (hadOld && ::access(target.c_str(), W_OK) != 0) {
+    Fail(errno);
+  }
 
   std::filesystem::path temporary;
   int fd = -1;

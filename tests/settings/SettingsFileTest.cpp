@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "FileSizeLimit.h"
 #include "TempFolder.h"
@@ -181,17 +182,13 @@ TEST(SettingsFile, ANotWellFormedFileReportsReasonLineAndTheLinesFirst40Characte
   EXPECT_THAT(OpenError("<parameters>\r\n<a></b>\r\n</parameters>", p),
               testing::EndsWith("\nLine: 2\n<a></b>"));
   EXPECT_THAT(OpenError("", p), HasSubstr("\nLine: "));
-  EXPECT_THAT(OpenError("<a>\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                        "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                        "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                        "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                        "\xc3\xa9\xc3\xa9\xc3\xa9 <</a>",
-                        p),
-              testing::EndsWith("\nLine: 1\n<a>\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                                "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                                "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                                "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
-                                "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"));
+  // 40 characters, not 40 bytes: "<a>" and 37 two-byte letters of a longer line.
+  std::string letters;
+  for (int i = 0; i < 40; ++i) {
+    letters += "\xc3\xa9";
+  }
+  EXPECT_THAT(OpenError("<a>" + letters + " <</a>", p),
+              testing::EndsWith("\nLine: 1\n<a>" + letters.substr(0, 74)));
   EXPECT_EQ(p, DefaultParameters());
 }
 
@@ -215,6 +212,24 @@ TEST(SettingsFile, OpenAndSaveErrorsNameTheFile) {
     EXPECT_THAT(e.what(), StartsWith("Cannot save the settings file \"" + unwritable + "\": "));
   }
   EXPECT_EQ(Listing(temp.Path()), "file;");
+}
+
+TEST(SettingsFile, SavingThroughASymbolicLinkKeepsTheLinkAndARefusedSaveChangesNothing) {
+  test::TTempFolder temp;
+  const auto real = temp.Path() / "real.pvl";
+  const auto link = temp.Path() / "link.pvl";
+  WriteFile(real, "old");
+  std::filesystem::create_symlink("real.pvl", link);
+  SaveSettingsFile(Sample(), link.string());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(real), SettingsText(Sample()));
+
+  if (geteuid() != 0) {  // root may write anything; the refusal is for users
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read);
+    EXPECT_THROW(SaveSettingsFile(DefaultParameters(), real.string()), ESettingsError);
+    EXPECT_EQ(ReadFile(real), SettingsText(Sample()));
+  }
+  EXPECT_EQ(Listing(temp.Path()), "link.pvl;real.pvl;");
 }
 
 TEST(SettingsFile, ASaveThatFailsMidwayLeavesTheOldFile) {
