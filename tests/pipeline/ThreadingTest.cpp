@@ -50,8 +50,11 @@ TEST(PipelineThreading, FramesRunWhileTheUserInterfaceThreadWorks) {
   rig.Pipeline.SetOnLabel([&](const TActionLabel&) { ++labels; });
   rig.Pipeline.SetOnViewChanged([&] { ++views; });
 
-  std::atomic<bool> done{false};
+  std::atomic<bool> started{false}, done{false};
   std::thread frameThread([&] {
+    while (!started) {
+      std::this_thread::yield();
+    }
     for (int i = 0; i < Frames; ++i) {
       rig.Pipeline.ProcessFrame();
     }
@@ -62,13 +65,14 @@ TEST(PipelineThreading, FramesRunWhileTheUserInterfaceThreadWorks) {
   int step = 0;
   int calibrations = 0;
   bool consistent = true;
-  while (!done) {
+  do {
+    started = true;
     ++step;
     rig.Pipeline.SetTrackingActive(step % 2 == 0);
     rig.Pipeline.SetViewMode(static_cast<TViewMode>(step % 3));
     rig.Pipeline.SetOnScreenDisplay(step % 5 != 0);
     if (step % 7 == 0) {
-      EXPECT_GE(rig.Pipeline.FrameCount(), 0);  // read while frames run
+      EXPECT_LE(rig.Pipeline.FrameCount(), Frames);  // read while frames run
       rig.Pipeline.TimerTick();
       ticked += rig.Pipeline.FramesPerSecond();
     }
@@ -87,8 +91,7 @@ TEST(PipelineThreading, FramesRunWhileTheUserInterfaceThreadWorks) {
       ++calibrations;
     }
     EXPECT_EQ(copy.Width(), 160);
-    std::this_thread::yield();
-  }
+  } while (!done);
   frameThread.join();
   rig.Pipeline.TimerTick();
   ticked += rig.Pipeline.FramesPerSecond();
