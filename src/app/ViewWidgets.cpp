@@ -21,17 +21,22 @@ void DrawBitmap(QPainter& Painter, const QRect& Target, const TBitmap& Bitmap) {
   const int width = Bitmap.Width();
   const int height = Bitmap.Height();
   const auto stride = static_cast<qsizetype>(Bitmap.Stride());
+  QImage image;
   if (height == 1 || Bitmap.ScanLine(1) - Bitmap.ScanLine(0) == stride) {
-    // Rows lie top-down in memory: paint straight from the bitmap, no copy.
-    const QImage image(Bitmap.ScanLine(0), width, height, stride, QImage::Format_BGR888);
-    Painter.drawImage(Target, image);
-    return;
+    // Rows lie top-down in memory: read straight from the bitmap, no copy.
+    image = QImage(Bitmap.ScanLine(0), width, height, stride, QImage::Format_BGR888);
+  } else {
+    image = QImage(width, height, QImage::Format_BGR888);
+    for (int row = 0; row < height; ++row) {
+      std::memcpy(image.scanLine(row), Bitmap.ScanLine(row), static_cast<std::size_t>(width) * 3);
+    }
   }
-  QImage image(width, height, QImage::Format_BGR888);
-  for (int row = 0; row < height; ++row) {
-    std::memcpy(image.scanLine(row), Bitmap.ScanLine(row), static_cast<std::size_t>(width) * 3);
+  if (image.size() != Target.size()) {
+    // Sample the target's pixels only; painting a large frame scaled would first convert
+    // all of it.
+    image = image.scaled(Target.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
   }
-  Painter.drawImage(Target, image);
+  Painter.drawImage(Target.topLeft(), image);
 }
 
 TRawVideoWidget::TRawVideoWidget(QWidget* Parent) : QWidget(Parent) {
