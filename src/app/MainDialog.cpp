@@ -376,6 +376,10 @@ void TMainDialog::ShowMessage(TMessageKind Kind, const QString& Text) {
 }
 
 void TMainDialog::Guarded(const std::function<void()>& Command) {
+  // After the close the objects the commands use are gone; the program is ending.
+  if (FClosed) {
+    return;
+  }
   try {
     Command();
   } catch (const std::exception& e) {
@@ -520,6 +524,9 @@ void TMainDialog::SaveSettings1Click() {
 // Tracker menu and the stop window ------------------------------------------------------
 
 void TMainDialog::StartTrackingMenuItemClick() {
+  if (Released()) {
+    return;
+  }
   StartTrackingMenuItem->setEnabled(false);
   StopTrackingMenuItem->setEnabled(true);
   if (FStopTrackingDialog != nullptr) {
@@ -537,6 +544,9 @@ void TMainDialog::StartTrackingMenuItemClick() {
 }
 
 void TMainDialog::StopTrackingMenuItemClick() {
+  if (Released()) {
+    return;
+  }
   StartTrackingMenuItem->setEnabled(true);
   StopTrackingMenuItem->setEnabled(false);
   FPipeline->SetTrackingActive(!FPipeline->TrackingActive());
@@ -558,6 +568,9 @@ void TMainDialog::WMStopTracker() {
 }
 
 void TMainDialog::RenderedImageClick() {
+  if (Released()) {
+    return;
+  }
   if (!HueImageItem->isChecked()) {
     return;
   }
@@ -593,6 +606,9 @@ void TMainDialog::VideoStarted() {
 }
 
 void TMainDialog::OnSelectDevice(int Tag) {
+  if (Released()) {
+    return;
+  }
   FFrameFailureShown = false;
   FVideo->SelectDevice(Tag);
   VideoStarted();
@@ -615,12 +631,18 @@ void TMainDialog::File2Click() {
 }
 
 void TMainDialog::PlayVideoFile(const QString& FileName) {
+  if (Released()) {
+    return;
+  }
   FFrameFailureShown = false;
   FVideo->PlayFile(FileName.toStdString());
   VideoStarted();
 }
 
 void TMainDialog::StopVideoMenuItemClick() {
+  if (Released()) {
+    return;
+  }
   Timer->stop();
   FVideo->StopVideo();
   SetTrackerMenuEnabled(false);
@@ -631,30 +653,48 @@ void TMainDialog::StopVideoMenuItemClick() {
 // Popup menu and timer ----------------------------------------------------------------
 
 void TMainDialog::TimerTimer() {
+  if (Released()) {
+    return;
+  }
   FPipeline->TimerTick();
 }
 
 void TMainDialog::RGBImageItemClick() {
+  if (Released()) {
+    return;
+  }
   RGBImageItem->setChecked(true);
   FPipeline->SetViewMode(TViewMode::RGB);
 }
 
 void TMainDialog::HueImageItemClick() {
+  if (Released()) {
+    return;
+  }
   HueImageItem->setChecked(true);
   FPipeline->SetViewMode(TViewMode::Hue);
 }
 
 void TMainDialog::HandImageItemClick() {
+  if (Released()) {
+    return;
+  }
   HandImageItem->setChecked(true);
   FPipeline->SetViewMode(TViewMode::BackProjection);
 }
 
 void TMainDialog::OnScreenDisplayMenuItemClick() {
+  if (Released()) {
+    return;
+  }
   // The check item has toggled its own mark; the next frame follows it.
   FPipeline->SetOnScreenDisplay(OnScreenDisplayMenuItem->isChecked());
 }
 
 void TMainDialog::SaveCurrentImagetoBitmap1Click() {
+  if (Released()) {
+    return;
+  }
   // Never overwrites: the first free number from SaveCount on; the next save starts after it.
   // The copy is taken under the view lock, so it is one frame's complete picture.
   const std::int32_t used =

@@ -170,6 +170,8 @@ class TMainDialog : public QMainWindow {
   void FormCloseQuery();
   // Closing steps 1 to 4: no frame runs afterwards and the owned objects are gone.
   void ReleaseObjects();
+  // True once the close released the owned objects: commands then do nothing.
+  bool Released() const { return FPipeline == nullptr; }
   void SetTrackerMenuEnabled(bool Enabled);
   void VideoStarted();
   // Runs a command; what it throws goes to the standard error box.

@@ -320,5 +320,24 @@ TEST_F(WindowsTest, CreationReadsTheStoreAndClosingWritesTheParametersOfTheMomen
   EXPECT_EQ(read.WindowExpansion, 9);
 }
 
+TEST_F(WindowsTest, AfterTheCloseCommandsAndMessagesFindNothingToDo) {
+  TApplicationWindows windows(Options(Messages));
+  TMainDialog& window = *windows.MainDialog;
+  window.show();
+  window.StartTrackingMenuItem->trigger();
+  window.close();
+  ASSERT_TRUE(window.Closed());
+  // Whatever still arrives before the program ends: menu commands, the stop button, a
+  // click on the view. None of them may touch what the close released.
+  for (QAction* item : {window.StopTrackingMenuItem, window.StopVideoMenuItem,
+                        window.SaveCurrentImagetoBitmap1, window.HueImageItem}) {
+    item->trigger();
+  }
+  window.RenderedImageClick();
+  QTest::mouseClick(windows.StopTrackingDialog->StopButton, Qt::LeftButton);
+  EXPECT_FALSE(windows.StopTrackingDialog->isVisible());
+  EXPECT_EQ(Messages.Count(), 0u);
+}
+
 }  // namespace
 }  // namespace pavrel
