@@ -55,14 +55,9 @@ THandTracker::THandTracker(const TRect& Home) {
   }
   HomeRect = Home;
   GoHome();
-  const auto side = [](std::int64_t Length) {
-    return static_cast<int>(std::clamp<std::int64_t>(Length, 0, TBitmap::MaxSide));
-  };
-  const int width = side(std::int64_t{Home.Right} - Home.Left);
-  const int height = side(std::int64_t{Home.Bottom} - Home.Top);
+  // The images take the frame's size on the first Track.
   for (TBitmap* image : {&BackProjectionImage, &MaskImage, &HSVImage, &HueImage}) {
     image->SetPixelFormat(TPixelFormat::pf24bit);
-    image->SetSize(width, height);
   }
   FBlackKnown = true;
   Parameters.LHueBound = 141;

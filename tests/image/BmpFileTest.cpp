@@ -121,7 +121,7 @@ void ExpectSamePixels(const TBitmap& A, const TBitmap& B) {
 TEST_F(BmpFileTest, TwentyFourBitRoundTripKeepsEveryPixel) {
   for (int width : {1, 2, 3, 4, 5, 160}) {
     const TBitmap original = RandomBitmap(width, 7, static_cast<unsigned>(width));
-    const fs::path path = FDir / ("w" + std::to_string(width) + ".bmp");
+    const fs::path path = FDir / (std::string("w") + std::to_string(width) + ".bmp");
     SaveBmpFile(original, path);
     SCOPED_TRACE(width);
     ExpectSamePixels(LoadBmpFile(path), original);

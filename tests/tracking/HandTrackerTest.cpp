@@ -353,6 +353,25 @@ TEST(HandTrackerTest, WrongFrameFormatChangesNothing) {
   ExpectSameResult(r, twinResult);
 }
 
+TEST(HandTrackerTest, TrackingOneOfItsOwnImagesIsSafe) {
+  // The frame is read before the same pixels of the tracker's images are written.
+  const TTrackerParameters p = DemoSkinParameters();
+  THandTracker tracker(Home), twin(Home);
+  tracker.SetParameters(p);
+  twin.SetParameters(p);
+  TTrackingResult r, twinResult;
+  tracker.Track(MakeDemoFrame(3), r);
+  twin.Track(MakeDemoFrame(3), twinResult);
+  for (const TBitmap* own : {r.HueImage, r.BackProjectionImage, &tracker.SkinMask()}) {
+    const TBitmap copy(*own);
+    tracker.Track(*own, r);
+    twin.Track(copy, twinResult);
+    ExpectSameResult(r, twinResult);
+    ASSERT_TRUE(SameImage(*r.HueImage, *twinResult.HueImage));
+    ASSERT_TRUE(SameImage(*r.BackProjectionImage, *twinResult.BackProjectionImage));
+  }
+}
+
 TEST(HandTrackerTest, HomeRectangleOutOfRangeIsRefused) {
   EXPECT_NO_THROW(THandTracker(TRect{-(1 << 30), 0, 1 << 30, 1}));
   EXPECT_THROW(THandTracker(TRect{-(1 << 30) - 1, 0, 10, 10}), std::invalid_argument);
