@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "tracking/ColorKernels.h"
-#include "tracking/ColorLibrary.h"
 
 namespace pavrel {
 

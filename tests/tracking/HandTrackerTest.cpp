@@ -20,18 +20,16 @@ const TRGBTriple Skin = MakeRGBTriple(255, 0, 0);  // HSV (0, 255, 255)
 
 // The edge-case set: red is skin, black is not.
 TTrackerParameters ExampleParameters() {
-  TTrackerParameters p;
-  p.LHueBound = 0;
-  p.HHueBound = 10;
-  p.LSatBound = 100;
-  p.HSatBound = 255;
-  p.LValBound = 100;
-  p.HValBound = 255;
-  p.HeightToWidthRatio = 1.72;
-  p.LoseTrackArea = 200;
-  p.MeanThreshold = 1;
-  p.WindowExpansion = 5;
-  return p;
+  return {.LHueBound = 0,
+          .HHueBound = 10,
+          .LSatBound = 100,
+          .HSatBound = 255,
+          .LValBound = 100,
+          .HValBound = 255,
+          .HeightToWidthRatio = 1.72,
+          .LoseTrackArea = 200,
+          .MeanThreshold = 1,
+          .WindowExpansion = 5};
 }
 
 TBitmap Blank() {
