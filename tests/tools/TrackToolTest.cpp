@@ -66,7 +66,7 @@ class TrackToolTest : public ::testing::Test {
     for (int i = 0; i < Count; ++i) {
       SaveBmpFile(
           MakeDemoFrame(DemoBlob(i, Width, Height), static_cast<std::uint32_t>(i), Width, Height),
-          dir / ("f" + std::to_string(i) + ".bmp"));
+          dir / (std::string("f") + std::to_string(i) + ".bmp"));
     }
     return dir;
   }

@@ -21,18 +21,16 @@
 namespace pavrel::track {
 
 TTrackerParameters StartupParameters() {
-  TTrackerParameters p;
-  p.LHueBound = 0;
-  p.HHueBound = 255;
-  p.LSatBound = 0;
-  p.HSatBound = 255;
-  p.LValBound = 0;
-  p.HValBound = 255;
-  p.HeightToWidthRatio = 1.72;
-  p.LoseTrackArea = 200;
-  p.MeanThreshold = 1;
-  p.WindowExpansion = 5;
-  return p;
+  return {.LHueBound = 0,
+          .HHueBound = 255,
+          .LSatBound = 0,
+          .HSatBound = 255,
+          .LValBound = 0,
+          .HValBound = 255,
+          .HeightToWidthRatio = 1.72,
+          .LoseTrackArea = 200,
+          .MeanThreshold = 1,
+          .WindowExpansion = 5};
 }
 
 const std::vector<std::string>& ParameterNames() {
