@@ -6,7 +6,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QStaticText>
 #include <QString>
 #include <algorithm>
 #include <stdexcept>
@@ -20,30 +19,18 @@ struct TOnScreenDisplay::TFont {
   QFont Font;
   int PixelSize = 0;
   int Ascent = 0;
-  // Laid-out texts with their advance widths: the caption and the rate change rarely.
+  // Texts drawn once into small images, with their advance widths: the caption and the rate
+  // change rarely. Each frame only copies the image. (A QStaticText kept from frame to frame
+  // crashes inside Qt's FreeType engine once the frame thread that prepared it has ended and
+  // another one draws it; drawing into a plain image works on any thread.)
   struct TText {
-    QStaticText Text;
+    QImage Image;   // white text on transparent, covering the text cell and any ink outside it
+    QPoint Offset;  // the image's top-left corner relative to the text's top-left corner
     int Width = 0;
   };
   std::unordered_map<std::string, TText> Texts;
 
-  const TText& Text(const std::string& String) {
-    auto found = Texts.find(String);
-    if (found != Texts.end()) {
-      return found->second;
-    }
-    if (Texts.size() >= 256) {
-      Texts.clear();
-    }
-    const QString text = QString::fromStdString(String);
-    TText entry;
-    entry.Text.setText(text);
-    entry.Text.setTextFormat(Qt::PlainText);
-    entry.Text.setPerformanceHint(QStaticText::AggressiveCaching);
-    entry.Text.prepare(QTransform(), Font);
-    entry.Width = QFontMetrics(Font).horizontalAdvance(text);
-    return Texts.emplace(String, std::move(entry)).first->second;
-  }
+  const TText& Text(const std::string& String);
 };
 
 namespace {
@@ -76,6 +63,37 @@ void DrawOutline(QPainter& Painter, const TRect& Rect, int Width, int Height) {
 }
 
 }  // namespace
+
+const TOnScreenDisplay::TFont::TText& TOnScreenDisplay::TFont::Text(const std::string& String) {
+  auto found = Texts.find(String);
+  if (found != Texts.end()) {
+    return found->second;
+  }
+  if (Texts.size() >= 256) {
+    Texts.clear();
+  }
+  const QString text = QString::fromStdString(String);
+  const QFontMetrics metrics(Font);
+  TText entry;
+  entry.Width = metrics.horizontalAdvance(text);
+  // Ink relative to the baseline; the cell's top is Ascent above it.
+  const QRect ink = metrics.boundingRect(text);
+  const int left = std::min(0, ink.left());
+  const int right = std::max(entry.Width, ink.right() + 1);
+  const int top = std::min(0, Ascent + ink.top());
+  const int bottom = std::max(metrics.height(), Ascent + ink.bottom() + 1);
+  if (right > left && bottom > top) {
+    entry.Image = QImage(right - left, bottom - top, QImage::Format_ARGB32_Premultiplied);
+    entry.Image.fill(Qt::transparent);
+    QPainter painter(&entry.Image);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setFont(Font);
+    painter.setPen(OsdWhite);
+    painter.drawText(-left, Ascent - top, text);
+    entry.Offset = QPoint(left, top);
+  }
+  return Texts.emplace(String, std::move(entry)).first->second;
+}
 
 std::string FpsText(std::int32_t FramesPerSecond) {
   // Plain decimal digits as US-English formats an integer; never the user's separators.
@@ -142,17 +160,21 @@ void TOnScreenDisplay::Draw(TBitmap& View, const TOsdContent& Content) {
   painter.setBrush(Qt::NoBrush);
   painter.setFont(font.Font);
   painter.setPen(OsdWhite);
-  // A static text is placed by its top-left corner, as the display's texts are.
+  // A text is placed by its top-left corner.
+  const auto drawText = [&painter](int Left, int Top, const TFont::TText& Text) {
+    if (!Text.Image.isNull()) {
+      painter.drawImage(Left + Text.Offset.x(), Top + Text.Offset.y(), Text.Image);
+    }
+  };
   if (Content.CalibrationMode) {
     DrawOutline(painter, CalibrationBox, View.Width(), View.Height());
-    painter.drawStaticText(OsdTextLeft, OsdTextTop, font.Text("Calibration Mode").Text);
+    drawText(OsdTextLeft, OsdTextTop, font.Text("Calibration Mode"));
   } else {
-    painter.drawStaticText(OsdTextLeft, OsdTextTop,
-                           font.Text(FpsText(Content.FramesPerSecond)).Text);
+    drawText(OsdTextLeft, OsdTextTop, font.Text(FpsText(Content.FramesPerSecond)));
   }
   DrawOutline(painter, Content.Window, View.Width(), View.Height());
   const auto& caption = font.Text(Content.Caption);
-  painter.drawStaticText((OsdViewWidth - caption.Width) / 2, OsdCaptionTop, caption.Text);
+  drawText((OsdViewWidth - caption.Width) / 2, OsdCaptionTop, caption);
 }
 
 }  // namespace pavrel
