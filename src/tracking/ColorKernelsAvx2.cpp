@@ -100,12 +100,15 @@ inline __m256i RoundedQuotient(__m256 Num, __m256 Den) {
 }
 
 // Eight bytes (low or high half of x) as eight floats.
-inline __m256 BytesToFloat(__m128i x, bool High) {
+// (Template arguments, since the intrinsics want immediates even in unoptimised builds.)
+template <bool High>
+inline __m256 BytesToFloat(__m128i x) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(High ? _mm_srli_si128(x, 8) : x));
 }
 
 // Eight 16-bit lanes (low or high half of x) as eight floats.
-inline __m256 WordsToFloat(__m256i x, bool High) {
+template <bool High>
+inline __m256 WordsToFloat(__m256i x) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(x, High ? 1 : 0)));
 }
 
@@ -130,9 +133,9 @@ inline void Convert16(const std::uint8_t* Source, std::uint8_t* Dest) {
   const __m128i vDiv = _mm_max_epu8(v, _mm_set1_epi8(1));
   const __m256 k255 = _mm256_set1_ps(255.0f);
   const __m256i sLow =
-      RoundedQuotient(_mm256_mul_ps(BytesToFloat(d, false), k255), BytesToFloat(vDiv, false));
+      RoundedQuotient(_mm256_mul_ps(BytesToFloat<false>(d), k255), BytesToFloat<false>(vDiv));
   const __m256i sHigh =
-      RoundedQuotient(_mm256_mul_ps(BytesToFloat(d, true), k255), BytesToFloat(vDiv, true));
+      RoundedQuotient(_mm256_mul_ps(BytesToFloat<true>(d), k255), BytesToFloat<true>(vDiv));
   const __m128i s = PackBytes(PackWords(sLow, sHigh));
 
   // Sector: red wins a tie for the maximum, then green. Masks are all ones or all zeros.
@@ -155,9 +158,9 @@ inline void Convert16(const std::uint8_t* Source, std::uint8_t* Dest) {
   const __m128i dDiv = _mm_max_epu8(d, _mm_set1_epi8(1));
   const __m256 k60 = _mm256_set1_ps(60.0f);
   const __m256i qLow =
-      RoundedQuotient(_mm256_mul_ps(WordsToFloat(an, false), k60), BytesToFloat(dDiv, false));
+      RoundedQuotient(_mm256_mul_ps(WordsToFloat<false>(an), k60), BytesToFloat<false>(dDiv));
   const __m256i qHigh =
-      RoundedQuotient(_mm256_mul_ps(WordsToFloat(an, true), k60), BytesToFloat(dDiv, true));
+      RoundedQuotient(_mm256_mul_ps(WordsToFloat<true>(an), k60), BytesToFloat<true>(dDiv));
   __m256i h = _mm256_add_epi16(offset, _mm256_sign_epi16(PackWords(qLow, qHigh), n));
   h = _mm256_add_epi16(
       h, _mm256_and_si256(_mm256_cmpgt_epi16(_mm256_setzero_si256(), h), _mm256_set1_epi16(360)));
