@@ -15,6 +15,9 @@ struct TTrackOptions {
   std::vector<std::string> Sources;
   std::vector<std::string> Settings;  // NAME=VALUE, applied in order
   std::optional<long long> Frames;    // stop after this many frames
+  // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
+  // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
+  bool Act = false;
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
@@ -28,9 +31,10 @@ const std::vector<std::string>& ParameterNames();
 // not a whole number (a real number for HeightToWidthRatio) of the field's range.
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
 
-// Tracks every frame of the sources with one tracker and writes one JSON line per frame to Out.
-// Answers the exit status: 0, or 1 when a frame failed. Raises EUsageError before any output
-// for a bad setting or source.
+// Tracks every frame of the sources with one tracker, feeds each result to one mouse
+// translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when
+// a frame failed. Raises EUsageError before any output for a bad setting or source, or for
+// --act without a usable X display.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit
