@@ -24,16 +24,7 @@
 namespace pavrel::track {
 
 TTrackerParameters StartupParameters() {
-  return {.LHueBound = 0,
-          .HHueBound = 255,
-          .LSatBound = 0,
-          .HSatBound = 255,
-          .LValBound = 0,
-          .HValBound = 255,
-          .HeightToWidthRatio = 1.72,
-          .LoseTrackArea = 200,
-          .MeanThreshold = 1,
-          .WindowExpansion = 5};
+  return DefaultParameters();
 }
 
 const std::vector<std::string>& ParameterNames() {
