@@ -136,6 +136,52 @@ std::string ErrorText(const GError* Error, const char* Fallback) {
   return Error && Error->message && *Error->message ? Error->message : Fallback;
 }
 
+// Runs a second element of the device with the capture caps until its first frame arrives;
+// false with the device's error text when the stream cannot start with them. A device that
+// gives neither frame nor error in time gets the benefit of the doubt.
+bool TrialCapture(GstDevice* Device, GstCaps* Request, std::string& Error) {
+  TGstPtr<GstElement> pipeline = AdoptSink(gst_pipeline_new("pavrel-capture-trial"));
+  GstElement* source = gst_device_create_element(Device, nullptr);
+  GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  for (GstElement* element : {source, filter, sink}) {
+    if (element) {
+      gst_bin_add(GST_BIN(pipeline.get()), element);
+    }
+  }
+  if (!source || !filter || !sink) {
+    return true;  // cannot try: the real run will tell
+  }
+  g_object_set(filter, "caps", Request, nullptr);
+  if (!gst_element_link_many(source, filter, sink, nullptr)) {
+    Error = "The device cannot capture " + CapsString(Request);
+    return false;
+  }
+  TGstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+  bool accepted = true;
+  if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    accepted = false;
+  }
+  // A live sink completes the change to PLAYING with its first buffer.
+  GstMessage* message = gst_bus_timed_pop_filtered(
+      bus.get(), 5 * GST_SECOND,
+      static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE));
+  if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    GError* raw = nullptr;
+    gst_message_parse_error(message, &raw, nullptr);
+    TErrorPtr error(raw);
+    Error = ErrorText(error.get(), "The device refused the capture format");
+    accepted = false;
+  } else if (!accepted) {
+    Error = "The device could not be started";
+  }
+  if (message) {
+    gst_message_unref(message);
+  }
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  return accepted;
+}
+
 }  // namespace
 
 // One GStreamer pipeline with its state; destroying it stops it.
@@ -429,6 +475,11 @@ TVideoStatus TFilterGraph::SetCaptureFormat(int Width, int Height, int /*BitCoun
   gst_element_set_state(source, GST_STATE_NULL);
   if (!possible || gst_caps_is_empty(possible.get())) {
     return fail(E_FAIL, device + " cannot capture " + CapsString(request.get()));
+  }
+  // Some devices (and the encoders of some drivers) answer the query too generously and
+  // only refuse when the stream starts: let them start once with the format.
+  if (std::string error; !TrialCapture(pipeline->Device.get(), request.get(), error)) {
+    return fail(E_FAIL, error);
   }
   g_object_set(pipeline->CaptureFilter, "caps", request.get(), nullptr);
   pipeline->CaptureCaps = CapsString(request.get());

@@ -145,25 +145,32 @@ TEST_F(Devices, AcceptedFormatRuns160x120WithItsPixelFormat) {
 }
 
 TEST_F(Devices, RefusedFormatIsReportedAndTheDeviceRunsAtItsOwn) {
-  SetFakeDevices({CameraRefusing()});
-  TVideoSource video;
-  TFrameProbe probe(video);
-  Select(video, 0);
-  ASSERT_EQ(Messages.size(), 1u);
-  EXPECT_NE(Messages[0].find("Fake Camera 640x480 cannot capture video/x-raw"), std::string::npos)
-      << Messages[0];
-  EXPECT_TRUE(Messages[0].ends_with("($80004005).")) << Messages[0];
-  EXPECT_EQ(video.FilterGraph().CaptureFormat(), "");
+  // One refuses when asked what it can capture, the other only when its stream starts.
+  SetFakeDevices({CameraRefusing(), CameraJpegFixed()});
+  for (int index : {0, 1}) {
+    SCOPED_TRACE(index);
+    Messages.clear();
+    TVideoSource video;
+    TFrameProbe probe(video);
+    Select(video, index);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_NE(Messages[0].find(index == 0 ? "Fake Camera 640x480 cannot capture video/x-raw"
+                                          : "Internal data stream error"),
+              std::string::npos)
+        << Messages[0];
+    EXPECT_TRUE(Messages[0].ends_with("($80004005).")) << Messages[0];
+    EXPECT_EQ(video.FilterGraph().CaptureFormat(), "");
 
-  ASSERT_TRUE(WaitUntil([&] { return probe.Count >= 3 && video.VideoWindow().CurrentFrame(); }));
-  TBitmap frame = Frame(video);
-  EXPECT_EQ(frame.Width(), 160);  // scaled down for the tracker
-  EXPECT_EQ(frame.Height(), 120);
-  EXPECT_GT(MeanColour(frame).Green, 200);
-  auto preview = video.VideoWindow().CurrentFrame();
-  EXPECT_EQ(preview->Width(), 640);
-  EXPECT_EQ(preview->Height(), 480);
-  EXPECT_EQ(probe.WrongLength, 0);
+    ASSERT_TRUE(WaitUntil([&] { return probe.Count >= 3 && video.VideoWindow().CurrentFrame(); }));
+    TBitmap frame = Frame(video);
+    EXPECT_EQ(frame.Width(), 160);  // scaled down for the tracker
+    EXPECT_EQ(frame.Height(), 120);
+    EXPECT_GT(MeanColour(frame).Green, 180);
+    auto preview = video.VideoWindow().CurrentFrame();
+    EXPECT_EQ(preview->Width(), 640);
+    EXPECT_EQ(preview->Height(), 480);
+    EXPECT_EQ(probe.WrongLength, 0);
+  }
 }
 
 TEST_F(Devices, NoFittingFormatIsNotImplementedAndVideoStillRuns) {

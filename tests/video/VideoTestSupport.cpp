@@ -31,6 +31,14 @@ TFakeDevice CameraRefusing() {
           "caps=video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"};
 }
 
+TFakeDevice CameraJpegFixed() {
+  return {"Fake Camera MJPEG 640x480",
+          "image/jpeg, width=(int)[16,4096], height=(int)[16,4096], "
+          "framerate=(fraction)[1/1,60/1]",
+          "videotestsrc is-live=true pattern=green ! "
+          "capsfilter caps=video/x-raw,width=640,height=480,framerate=30/1 ! jpegenc"};
+}
+
 TFakeDevice CameraVp8() {
   return {"Fake Camera VP8",
           "video/x-vp8, width=(int)320, height=(int)240, framerate=(fraction)30/1",

@@ -20,6 +20,7 @@ namespace pavrel::test {
 TFakeDevice CameraRaw();
 TFakeDevice CameraJpeg();
 TFakeDevice CameraRefusing();
+TFakeDevice CameraJpegFixed();  // claims any size but its stream refuses anything but 640 x 480
 TFakeDevice CameraVp8();
 TFakeDevice CameraUnplugged();
 
