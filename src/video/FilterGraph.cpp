@@ -58,7 +58,8 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
       break;
   }
   // Nobody pops the bus: after a run the messages are not acted on (end of stream and an
-  // unplugged device just stop the frames).
+  // unplugged device just stop the frames). A handler that drops a message owns it.
+  gst_message_unref(Message);
   return GST_BUS_DROP;
 }
 
