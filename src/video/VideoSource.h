@@ -156,7 +156,9 @@ class TVideoSource {
   // Source > File...: plays the file; raises EDirectShowException and leaves the graph as
   // it was when the file cannot be played.
   void PlayFile(const std::string& FileName);
-  // Source > Stop Video: stops and tears down the graph; harmless when stopped.
+  // Source > Stop Video: stops and tears down the graph; harmless when stopped. On return no
+  // OnBuffer call runs or is in progress: it waits for the frame being handled, so do not
+  // call it while holding a lock that OnBuffer takes (nor from inside OnBuffer).
   void StopVideo();
   // Main window close: stop, reset, deactivate.
   void Close();
