@@ -40,7 +40,7 @@ tsan-test: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAVREL_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 # Benchmarks compare against OpenCV, which only they need.

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "mouse/Desktop.h"
@@ -23,28 +27,80 @@ struct TMouseAction {
   std::int32_t Action = maNoAction;
 };
 
+// One history entry. A fresh entry has Centre (-1, -1), Window (-1, -1, -1, -1) and zeros.
+struct TTrackSample {
+  TPoint Centre{-1, -1};
+  TRect Window{-1, -1, -1, -1};
+  double Angle = 0.0;
+  double Feature1 = 0.0;
+  double Feature2 = 0.0;
+  std::int32_t Action = maNoAction;  // this frame's classification, before debouncing
+};
+
+class TVkMatrix;
+
 // The main window's text for an action code, suffix included ("Mouse Down  _").
 std::string ActionName(std::int32_t Code);
 
 // Turns tracking results into pointer motion and mouse and window actions.
 class TMouseTranslator {
  public:
-  // SmoothingLength must lie in 2..6 (std::invalid_argument otherwise). Desktop may be null:
-  // then nothing is performed even when Active (used headless and before a desktop exists).
-  TMouseTranslator(std::int32_t SmoothingLength, std::int32_t ImageWidth,
-                   std::int32_t ImageHeight, TDesktop* Desktop = nullptr);
+  // SmoothingLength must lie in 2..6 and the image size be positive (std::invalid_argument
+  // otherwise). Desktop may be null: then nothing is performed even when Active (used headless
+  // and before a desktop exists). The desktop must outlive its use by the translator.
+  TMouseTranslator(std::int32_t SmoothingLength, std::int32_t ImageWidth, std::int32_t ImageHeight,
+                   TDesktop* Desktop = nullptr);
   ~TMouseTranslator();
 
   void SetDesktop(TDesktop* Desktop);
 
-  void AddTrackerResult(TPoint Centre, TRect Window, double Angle, double Feature1,
-                        double Feature2, double Feature3, double Feature4);
+  void AddTrackerResult(TPoint Centre, TRect Window, double Angle, double Feature1, double Feature2,
+                        double Feature3, double Feature4);
   void Translate(bool Active, TMouseAction& Action);
 
   // Sends left button up when the last button event sent was a press (stop tracking, close).
   void ReleaseButton();
 
-  // ... implementation details decided by the translator's implementer.
+  // Number of history entries, and how many of the newest must agree on a code.
+  static constexpr int HistoryLength = 5;
+  static constexpr int AgreementWindow = 3;
+  static constexpr int ClassCount = 4;
+
+  // Squared Mahalanobis distance of a 1x2 feature to a class given by its negated mean (1x2)
+  // and inverse covariance (2x2).
+  static double ClassDistance(const TVkMatrix& Feature, const TVkMatrix& NegMean,
+                              const TVkMatrix& InvCovariance);
+  // The distances of (Feature1, Feature2) to the four pose classes, in class order.
+  std::array<double, ClassCount> ClassDistances(double Feature1, double Feature2) const;
+
+  // A frame's code from its class distances and tilt (radians): the nearest class, ties to
+  // the lower index, a distance that is not a number always taking over; 0 when no distance
+  // lies below 1.7e308. Classes 0 and 1 get a scroll mark beyond +-25 degrees.
+  static std::int32_t Classify(const std::array<double, ClassCount>& Distances, double Angle);
+
+  // History entry by index: 0 the oldest frame, HistoryLength - 1 the newest.
+  const TTrackSample& History(int Index) const;
+  // The debounced code of the last Translate call.
+  std::int32_t LastAction() const { return FLastAction; }
+
+ private:
+  void InitClasses();
+  void PerformActions(TDesktop& Desktop, std::int32_t Code);
+  void NextWindow(TDesktop& Desktop);
+
+  std::array<std::unique_ptr<TVkMatrix>, ClassCount> FInvCovariance;
+  std::array<std::unique_ptr<TVkMatrix>, ClassCount> FNegMean;
+  std::array<TTrackSample, HistoryLength> FSamples;
+  std::array<TTrackSample*, HistoryLength> FHistory{};  // index 0 the oldest
+  std::int32_t FAverageCount = 0;
+  std::int32_t FImageWidth = 0;
+  std::int32_t FImageHeight = 0;
+  std::int32_t FLastAction = maNoAction;
+
+  std::atomic<TDesktop*> FDesktop{nullptr};
+  // Guards the button events and FButtonPressed: ReleaseButton may come from the UI thread.
+  std::mutex FButtonLock;
+  bool FButtonPressed = false;  // the last button event sent was a press
 };
 
 }  // namespace pavrel

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,8 @@
 namespace pavrel {
 
 enum class TViewMode { RGB, Hue, BackProjection };
+
+class TOnScreenDisplay;
 
 // What one frame shows in the action label.
 struct TActionLabel {
@@ -35,8 +38,10 @@ class TFramePipeline {
   TFramePipeline(THandTracker& Tracker, TMouseTranslator& Translator);
   ~TFramePipeline();
 
+  // Safe while frames run (waits for a frame in progress).
   void SetGrab(TGrab Grab);
-  // Called on the frame's thread after the label text and colour are decided.
+  // Called on the frame's thread after the label text and colour are decided, once the
+  // frame's locks are released. Set both handlers before frames run.
   void SetOnLabel(std::function<void(const TActionLabel& Label)> Handler);
   // Called on the frame's thread after the view image has been replaced (lock released).
   void SetOnViewChanged(std::function<void()> Handler);
@@ -71,6 +76,30 @@ class TFramePipeline {
 
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's
+
+ private:
+  struct TFrameOutcome;
+  void RunFrame(TFrameOutcome& Outcome);
+
+  THandTracker& FTracker;
+  TMouseTranslator& FTranslator;
+  TGrab FGrab;  // under the view lock
+  std::function<void(const TActionLabel&)> FOnLabel;
+  std::function<void()> FOnViewChanged;
+
+  std::atomic<TViewMode> FViewMode{TViewMode::RGB};
+  std::atomic<bool> FOnScreenDisplay{true};
+  std::atomic<bool> FTrackingActive{false};
+  std::atomic<std::int32_t> FFrameCount{0};
+  std::atomic<std::int32_t> FFramesPerSecond{0};
+
+  TBitmap FWorkBitmap;  // empty until the first grab
+  // The view image; its lock is the view lock, which also guards everything below.
+  TBitmap FViewImage;
+  TBitmap FViewSource;
+  TMouseAction FLastAction;
+  TTrackingResult FLastResult;
+  std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
 };
 
 // Calibration: mean m and sample deviation s of the first bytes of the 41 x 31 box

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "tracking/TrackerTypes.h"
 
@@ -35,5 +36,14 @@ void SaveSettingsFile(const TTrackerParameters& Params, const std::string& FileN
 
 // Opens a settings file: all ten values or none. Raises ESettingsError with the message.
 void OpenSettingsFile(const std::string& FileName, TTrackerParameters& Params);
+
+// The per-user store's text read over Params, value by value, as ReadUserStore does.
+// Answers false, leaving Params alone, when the text cannot be parsed at all.
+bool ReadUserStoreText(std::string_view Text, TTrackerParameters& Params);
+
+// The bytes SaveSettingsFile writes, and the reading of a settings file's bytes (all ten
+// values or none; raises ESettingsError).
+std::string SettingsText(const TTrackerParameters& Params);
+void ReadSettingsText(std::string_view Data, TTrackerParameters& Params);
 
 }  // namespace pavrel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "image/Bitmap.h"
@@ -12,7 +13,8 @@ namespace pavrel {
 class THandTracker : public TTracker {
  public:
   // Create: the home rectangle is thresholded every frame, is the first search window and
-  // the window the search falls back to when the hand is lost.
+  // the window the search falls back to when the hand is lost. Coordinates beyond +-2^30
+  // raise std::invalid_argument.
   explicit THandTracker(const TRect& HomeRect);
 
   // Processes one 24-bit frame and fills every field of Result. Raises EColorError for a
@@ -25,7 +27,56 @@ class THandTracker : public TTracker {
   // A copy of the set the tracker works with.
   TTrackerParameters GetParameters() const;
 
-  // ... implementation details decided by the tracking engine's implementer.
+  // The skin mask of the last frame (white skin, black elsewhere), for diagnostics.
+  const TBitmap& SkinMask() const { return MaskImage; }
+
+  // An oscillating window ends its frame after this many mean-shift steps.
+  static constexpr int MaxIterations = 20;
+
+ private:
+  // Visited pixels of a pass, both ends included; empty when First > Last.
+  struct TSpan {
+    std::int64_t FirstRow = 1, LastRow = 0, FirstColumn = 1, LastColumn = 0;
+    bool Empty() const { return FirstRow > LastRow || FirstColumn > LastColumn; }
+  };
+  // Central sums of the skin pixels of a pass about the centre, J (255) included.
+  struct TCentralSums {
+    double Srr = 0, Scc = 0, Src = 0;
+    double Srrr = 0, Sccr = 0, Srrc = 0, Sccc = 0;
+  };
+  // Pixel count and sums of powers of row and column of the skin pixels of a pass.
+  struct TRawSums {
+    std::int64_t N = 0, R = 0, C = 0, RR = 0, CC = 0, RC = 0;
+    std::int64_t RRR = 0, CCC = 0, RRC = 0, RCC = 0;
+  };
+
+  TSpan ExpandedSpan(std::int64_t Expansion) const;
+  void Threshold(const TTrackerParameters& Params);
+  void ClearBackProjection();
+  void PassA(const TSpan& Span, double& M0, double& Mr, double& Mc);
+  TCentralSums PassB(const TSpan& Span, bool ThirdOrder) const;
+  void GoHome();
+
+  std::int32_t CentreRow = 0;
+  std::int32_t CentreColumn = 0;
+  std::int32_t PrevCentreRow = 0;
+  std::int32_t PrevCentreColumn = 0;
+  TRect Window;
+  TRect HomeRect;
+  TBitmap BackProjectionImage;
+  TBitmap MaskImage;
+  TBitmap HSVImage;
+  TBitmap HueImage;
+  TTrackerParameters Parameters;  // guarded by FParametersLock
+  mutable std::mutex FParametersLock;
+
+  // BackProjectionImage is black outside FDirty once FBlackKnown holds.
+  TSpan FDirty;
+  bool FBlackKnown = false;
+  // Whether integer sums equal the double sums exactly at the current frame size.
+  bool FExactSums = true;
+  // Raw sums of the last pass A.
+  TRawSums FPassASums;
 };
 
 }  // namespace pavrel

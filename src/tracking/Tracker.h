@@ -2,7 +2,8 @@
 
 namespace pavrel {
 
-// Abstract base of trackers. (Decided by the tracking engine's implementer.)
+// Abstract base of trackers. It declares no operations: the one tracker, THandTracker, is
+// always used as itself, and a shared interface would only fix signatures nothing calls.
 class TTracker {
  public:
   virtual ~TTracker() = default;

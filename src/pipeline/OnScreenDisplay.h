@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/Bitmap.h"
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel {
+
+// What the on-screen display shows over one frame.
+struct TOsdContent {
+  bool CalibrationMode = false;      // hue view: the calibration box and "Calibration Mode"
+  std::int32_t FramesPerSecond = 0;  // shown in the other views
+  TRect Window;                      // the search window, Right and Bottom exclusive
+  std::string Caption;               // the action label's text, centred at the top
+};
+
+// The width the caption is centred on: the processed view's 160 pixels.
+inline constexpr int OsdViewWidth = 160;
+inline constexpr int OsdTextLeft = 1;
+inline constexpr int OsdTextTop = 105;
+inline constexpr int OsdCaptionTop = 1;
+inline constexpr int OsdFontCellHeight = 10;
+
+// "Fps: <n>", independent of the user's locale.
+std::string FpsText(std::int32_t FramesPerSecond);
+
+// Draws the on-screen display into a 24-bit bitmap with Qt: red 1-pixel outlines, white text
+// without antialiasing in the default sans-serif font with a cell height of 10 pixels. Texts
+// are laid out once and kept. Text needs a QGuiApplication; without one Draw raises
+// std::logic_error. One instance is used by one thread at a time.
+class TOnScreenDisplay {
+ public:
+  TOnScreenDisplay();
+  ~TOnScreenDisplay();
+  TOnScreenDisplay(const TOnScreenDisplay&) = delete;
+  TOnScreenDisplay& operator=(const TOnScreenDisplay&) = delete;
+
+  void Draw(TBitmap& View, const TOsdContent& Content);
+
+  // Width of a text in the display's font, in pixels.
+  int TextWidth(const std::string& Text);
+  // Pixel size chosen so that the font's cell (ascent + descent) is 10 pixels high.
+  int FontPixelSize();
+  int FontAscent();
+
+ private:
+  struct TFont;
+  TFont& Font();
+  std::unique_ptr<TFont> FFont;  // made on first use, when a QGuiApplication exists
+};
+
+}  // namespace pavrel

@@ -1,0 +1,411 @@
+#include "tracking/HandTracker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "tracking/ColorKernels.h"
+#include "tracking/ColorLibrary.h"
+
+namespace pavrel {
+
+namespace {
+
+constexpr std::int64_t MaxHomeCoordinate = std::int64_t{1} << 30;
+// A new window wider or higher than this means the ratio is absurd; the frame counts as lost.
+constexpr double MaxWindowSide = 1 << 24;
+
+// Half of atan2(2 Src, Srr - Scc), both arguments first scaled to unit length; 0 when both
+// are 0.
+double Orientation(double Src, double Srr, double Scc) {
+  const double y = 2 * Src;
+  const double x = Srr - Scc;
+  if (y == 0 && x == 0) {
+    return 0;
+  }
+  const double norm = std::sqrt(y * y + x * x);
+  return std::atan2(y / norm, x / norm) / 2;
+}
+
+std::int32_t Round32(double Value) {
+  return static_cast<std::int32_t>(RoundHalfEven(Value));
+}
+
+void ClampBounds(std::int32_t Low, std::int32_t High, std::uint8_t& ByteLow,
+                 std::uint8_t& ByteHigh) {
+  if (Low > High || Low > 255 || High < 0) {
+    ByteLow = 1;
+    ByteHigh = 0;  // accepts nothing
+    return;
+  }
+  ByteLow = static_cast<std::uint8_t>(std::max(Low, 0));
+  ByteHigh = static_cast<std::uint8_t>(std::min(High, 255));
+}
+
+}  // namespace
+
+THandTracker::THandTracker(const TRect& Home) {
+  for (std::int32_t v : {Home.Left, Home.Top, Home.Right, Home.Bottom}) {
+    if (std::llabs(v) > MaxHomeCoordinate) {
+      throw std::invalid_argument("THandTracker: home rectangle coordinate " + std::to_string(v) +
+                                  " is out of range");
+    }
+  }
+  HomeRect = Home;
+  GoHome();
+  const auto side = [](std::int64_t Length) {
+    return static_cast<int>(std::clamp<std::int64_t>(Length, 0, TBitmap::MaxSide));
+  };
+  const int width = side(std::int64_t{Home.Right} - Home.Left);
+  const int height = side(std::int64_t{Home.Bottom} - Home.Top);
+  for (TBitmap* image : {&BackProjectionImage, &MaskImage, &HSVImage, &HueImage}) {
+    image->SetPixelFormat(TPixelFormat::pf24bit);
+    image->SetSize(width, height);
+  }
+  FBlackKnown = true;
+  Parameters.LHueBound = 141;
+  Parameters.HHueBound = 143;
+  Parameters.LSatBound = 128;
+  Parameters.HSatBound = 255;
+  Parameters.LValBound = 45;
+  Parameters.HValBound = 255;
+  Parameters.HeightToWidthRatio = 1.72;
+  Parameters.LoseTrackArea = 9;
+  Parameters.MeanThreshold = 1;
+  Parameters.WindowExpansion = 10;
+}
+
+bool THandTracker::SetParameters(const TTrackerParameters& Params) {
+  std::scoped_lock lock(FParametersLock);
+  Parameters = Params;
+  return true;
+}
+
+TTrackerParameters THandTracker::GetParameters() const {
+  std::scoped_lock lock(FParametersLock);
+  return Parameters;
+}
+
+void THandTracker::GoHome() {
+  Window = HomeRect;
+  CentreRow = static_cast<std::int32_t>((std::int64_t{HomeRect.Bottom} - HomeRect.Top) / 2);
+  CentreColumn = static_cast<std::int32_t>((std::int64_t{HomeRect.Right} - HomeRect.Left) / 2);
+}
+
+THandTracker::TSpan THandTracker::ExpandedSpan(std::int64_t Expansion) const {
+  // Row 0 and column 0 are never visited.
+  TSpan s;
+  s.FirstRow = std::max<std::int64_t>(1, std::int64_t{Window.Top} - Expansion);
+  s.LastRow =
+      std::min<std::int64_t>(HSVImage.Height() - 1, std::int64_t{Window.Bottom} - 1 + Expansion);
+  s.FirstColumn = std::max<std::int64_t>(1, std::int64_t{Window.Left} - Expansion);
+  s.LastColumn =
+      std::min<std::int64_t>(HSVImage.Width() - 1, std::int64_t{Window.Right} - 1 + Expansion);
+  return s;
+}
+
+void THandTracker::Threshold(const TTrackerParameters& Params) {
+  // MaskImage: a black copy of HSVImage; HueImage: a copy of HSVImage. Both are written in
+  // one pass: grey hue and the skin mask inside the home rectangle (Right and Bottom
+  // included), the HSV pixel and black outside it.
+  const int width = HSVImage.Width();
+  const int height = HSVImage.Height();
+  for (TBitmap* image : {&MaskImage, &HueImage}) {
+    image->SetPixelFormat(TPixelFormat::pf24bit);
+    image->SetSize(width, height);
+  }
+  const std::int64_t firstRow = std::max<std::int64_t>(HomeRect.Top, 0);
+  const std::int64_t lastRow = std::min<std::int64_t>(HomeRect.Bottom, height - 1);
+  const std::int64_t firstColumn = std::max<std::int64_t>(HomeRect.Left, 0);
+  const std::int64_t lastColumn = std::min<std::int64_t>(HomeRect.Right, width - 1);
+  const bool anyColumn = firstColumn <= lastColumn;
+  const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
+
+  detail::TSkinBounds bounds;
+  ClampBounds(Params.LHueBound, Params.HHueBound, bounds.LowHue, bounds.HighHue);
+  ClampBounds(Params.LSatBound, Params.HSatBound, bounds.LowSat, bounds.HighSat);
+  ClampBounds(Params.LValBound, Params.HValBound, bounds.LowVal, bounds.HighVal);
+  const detail::TThresholdRow threshold = detail::ThresholdRow();
+
+  for (int r = 0; r < height; ++r) {
+    const std::uint8_t* hsv = HSVImage.ScanLine(r);
+    std::uint8_t* hue = HueImage.ScanLine(r);
+    std::uint8_t* mask = MaskImage.ScanLine(r);
+    if (r < firstRow || r > lastRow || !anyColumn) {
+      std::memcpy(hue, hsv, rowBytes);
+      std::memset(mask, 0, rowBytes);
+      continue;
+    }
+    const std::size_t begin = 3 * static_cast<std::size_t>(firstColumn);
+    const std::size_t end = 3 * static_cast<std::size_t>(lastColumn + 1);
+    std::memcpy(hue, hsv, begin);
+    std::memset(mask, 0, begin);
+    threshold(hsv + begin, hue + begin, mask + begin,
+              static_cast<int>(lastColumn - firstColumn + 1), bounds);
+    std::memcpy(hue + end, hsv + end, rowBytes - end);
+    std::memset(mask + end, 0, rowBytes - end);
+  }
+}
+
+void THandTracker::ClearBackProjection() {
+  if (!FBlackKnown) {
+    BackProjectionImage.FillBlack();
+    FBlackKnown = true;
+  } else if (!FDirty.Empty()) {
+    const std::size_t begin = 3 * static_cast<std::size_t>(FDirty.FirstColumn);
+    const std::size_t length =
+        3 * static_cast<std::size_t>(FDirty.LastColumn - FDirty.FirstColumn + 1);
+    for (std::int64_t r = FDirty.FirstRow; r <= FDirty.LastRow; ++r) {
+      std::memset(BackProjectionImage.ScanLine(static_cast<int>(r)) + begin, 0, length);
+    }
+  }
+  FDirty = TSpan{};
+}
+
+void THandTracker::PassA(const TSpan& Span, double& M0, double& Mr, double& Mc) {
+  M0 = Mr = Mc = 0;
+  FPassASums = TRawSums{};
+  if (Span.Empty()) {
+    return;
+  }
+  FDirty = Span;
+  const std::int64_t c0 = Span.FirstColumn;
+  const std::int64_t c1 = Span.LastColumn;
+  const std::size_t begin = 3 * static_cast<std::size_t>(c0);
+  const std::size_t length = 3 * static_cast<std::size_t>(c1 - c0 + 1);
+  TRawSums& s = FPassASums;
+  for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
+    const std::uint8_t* mask = MaskImage.ScanLine(static_cast<int>(r));
+    std::memcpy(BackProjectionImage.ScanLine(static_cast<int>(r)) + begin, mask + begin, length);
+    if (FExactSums) {
+      // J is 0 or 255: count the skin pixels and their column powers, scale by J at the end.
+      std::int64_t n = 0, c1Sum = 0, c2Sum = 0;
+      for (std::int64_t c = c0; c <= c1; ++c) {
+        const std::int64_t bit = mask[3 * c] >> 7;
+        n += bit;
+        c1Sum += bit * c;
+        c2Sum += bit * c * c;
+      }
+      s.N += n;
+      s.R += r * n;
+      s.C += c1Sum;
+      s.RR += r * r * n;
+      s.CC += c2Sum;
+      s.RC += r * c1Sum;
+    } else {
+      for (std::int64_t c = c0; c <= c1; ++c) {
+        const int j = mask[3 * c];
+        M0 += j;
+        Mr += static_cast<double>(r * j);
+        Mc += static_cast<double>(c * j);
+      }
+    }
+  }
+  if (FExactSums) {
+    M0 = 255.0 * static_cast<double>(s.N);
+    Mr = 255.0 * static_cast<double>(s.R);
+    Mc = 255.0 * static_cast<double>(s.C);
+  }
+}
+
+THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrder) const {
+  TCentralSums out;
+  const std::int64_t R = CentreRow;
+  const std::int64_t C = CentreColumn;
+  if (!FExactSums) {
+    // Large frames: the sums in the written order, in doubles.
+    for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
+      const std::uint8_t* bp = BackProjectionImage.ScanLine(static_cast<int>(r));
+      for (std::int64_t c = Span.FirstColumn; c <= Span.LastColumn; ++c) {
+        const int j = bp[3 * c];
+        if (j == 0) {
+          continue;
+        }
+        const double J = j;
+        const double dr = static_cast<double>(r - R);
+        const double dc = static_cast<double>(c - C);
+        out.Srr += J * dr * dr;
+        out.Scc += J * dc * dc;
+        out.Src += static_cast<double>(j * (c - C) * (r - R));
+        if (ThirdOrder) {
+          out.Srrr += J * dr * dr * dr;
+          out.Sccr += J * dc * dc * dr;
+          out.Srrc += J * dr * dr * dc;
+          out.Sccc += J * dc * dc * dc;
+        }
+      }
+    }
+    return out;
+  }
+
+  // Exact integer sums: raw sums about the origin, moved to the centre.
+  TRawSums s;
+  if (!ThirdOrder) {
+    s = FPassASums;  // pass B reads what the last pass A copied, over the same span
+  } else {
+    // Only the last pass A's span can hold mask pixels.
+    TSpan v = Span;
+    v.FirstRow = std::max(v.FirstRow, FDirty.FirstRow);
+    v.LastRow = std::min(v.LastRow, FDirty.LastRow);
+    v.FirstColumn = std::max(v.FirstColumn, FDirty.FirstColumn);
+    v.LastColumn = std::min(v.LastColumn, FDirty.LastColumn);
+    for (std::int64_t r = v.FirstRow; !v.Empty() && r <= v.LastRow; ++r) {
+      const std::uint8_t* bp = BackProjectionImage.ScanLine(static_cast<int>(r));
+      std::int64_t n = 0, c1 = 0, c2 = 0, c3 = 0;
+      for (std::int64_t c = v.FirstColumn; c <= v.LastColumn; ++c) {
+        const std::int64_t bit = bp[3 * c] >> 7;
+        n += bit;
+        c1 += bit * c;
+        c2 += bit * c * c;
+        c3 += bit * c * c * c;
+      }
+      s.N += n;
+      s.R += r * n;
+      s.C += c1;
+      s.RR += r * r * n;
+      s.CC += c2;
+      s.RC += r * c1;
+      s.RRR += r * r * r * n;
+      s.CCC += c3;
+      s.RRC += r * r * c1;
+      s.RCC += r * c2;
+    }
+  }
+  const std::int64_t srr = s.RR - 2 * R * s.R + s.N * R * R;
+  const std::int64_t scc = s.CC - 2 * C * s.C + s.N * C * C;
+  const std::int64_t src = s.RC - C * s.R - R * s.C + s.N * R * C;
+  out.Srr = 255.0 * static_cast<double>(srr);
+  out.Scc = 255.0 * static_cast<double>(scc);
+  out.Src = 255.0 * static_cast<double>(src);
+  if (ThirdOrder) {
+    const std::int64_t srrr = s.RRR - 3 * R * s.RR + 3 * R * R * s.R - s.N * R * R * R;
+    const std::int64_t sccc = s.CCC - 3 * C * s.CC + 3 * C * C * s.C - s.N * C * C * C;
+    const std::int64_t sccr = s.RCC - 2 * C * s.RC + C * C * s.R - R * scc;
+    const std::int64_t srrc = s.RRC - 2 * R * s.RC + R * R * s.C - C * srr;
+    out.Srrr = 255.0 * static_cast<double>(srrr);
+    out.Sccc = 255.0 * static_cast<double>(sccc);
+    out.Sccr = 255.0 * static_cast<double>(sccr);
+    out.Srrc = 255.0 * static_cast<double>(srrc);
+  }
+  return out;
+}
+
+void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
+  // One whole parameter set per frame, whatever SetParameters does meanwhile.
+  const TTrackerParameters params = GetParameters();
+  GetImageSpace(isHSV, false, Frame, HSVImage);
+
+  std::scoped_lock maskLock(MaskImage.Lock());
+  std::scoped_lock hueLock(HueImage.Lock());
+  std::scoped_lock hsvLock(HSVImage.Lock());
+  Threshold(params);
+
+  const int width = HueImage.Width();
+  const int height = HueImage.Height();
+  if (BackProjectionImage.Width() != width || BackProjectionImage.Height() != height ||
+      BackProjectionImage.PixelFormat() != TPixelFormat::pf24bit) {
+    std::scoped_lock bpLock(BackProjectionImage.Lock());
+    BackProjectionImage.SetPixelFormat(TPixelFormat::pf24bit);
+    BackProjectionImage.SetSize(width, height);
+    FBlackKnown = false;
+  }
+  // Integer sums equal the double sums while every partial sum stays below 2^53.
+  const double visited = std::max(0.0, (width - 1.0) * (height - 1.0));
+  const double side = std::max(width, height);
+  FExactSums = visited * 255 * side * side * side < 9007199254740992.0;
+
+  const std::int64_t expansion = params.WindowExpansion;
+  const std::int32_t threshold = std::max(params.MeanThreshold, 1);
+  double M0 = 0;
+  double theta = 0;
+  for (int iteration = 0; iteration < MaxIterations; ++iteration) {
+    bool converged;
+    {
+      std::scoped_lock bpLock(BackProjectionImage.Lock());
+      ClearBackProjection();
+      const TSpan span = ExpandedSpan(expansion);
+      double Mr, Mc;
+      PassA(span, M0, Mr, Mc);
+      PrevCentreRow = CentreRow;
+      PrevCentreColumn = CentreColumn;
+      if (M0 > 0) {
+        CentreRow = Round32(Mr / M0);
+        CentreColumn = Round32(Mc / M0);
+      }  // no skin: the centre stays and the iteration ends below
+      const TCentralSums sums = PassB(span, false);
+      theta = Orientation(sums.Src, sums.Srr, sums.Scc);
+      const std::int32_t moveRows = CentreRow - PrevCentreRow;
+      const std::int32_t moveColumns = CentreColumn - PrevCentreColumn;
+      Window.Left += moveColumns;
+      Window.Right += moveColumns;
+      Window.Top += moveRows;
+      Window.Bottom += moveRows;
+      converged = std::abs(moveRows) < threshold && std::abs(moveColumns) < threshold;
+    }
+    if (converged) {
+      break;
+    }
+  }
+
+  // The new window's size from the last iteration.
+  const double ratio = params.HeightToWidthRatio;
+  bool lost = true;
+  std::int64_t newWidth = 0;
+  std::int64_t newHeight = 0;
+  if (ratio > 0 && std::isfinite(ratio)) {
+    const double P = static_cast<double>(RoundHalfEven(std::sqrt(M0 / 255)));
+    const double phi = std::atan(1 / ratio);
+    const double alpha = std::fabs(std::fabs(theta) - phi);
+    const double D = std::sqrt(P * P + (P * ratio) * (P * ratio));
+    const double w = D * std::sin(alpha + phi);
+    const double h = D * std::cos(alpha);
+    if (w <= MaxWindowSide && h <= MaxWindowSide) {
+      newWidth = RoundHalfEven(w);
+      newHeight = RoundHalfEven(h);
+      lost = newWidth * newHeight < params.LoseTrackArea;
+    }
+  }
+
+  // Final pass, reading the back projection at the window's last position.
+  const TCentralSums f = PassB(ExpandedSpan(expansion), true);
+
+  if (lost) {
+    GoHome();
+  } else {
+    Window.Left = CentreColumn - static_cast<std::int32_t>(newWidth / 2);
+    Window.Top = CentreRow - static_cast<std::int32_t>(newHeight / 2);
+    Window.Right = Window.Left + static_cast<std::int32_t>(newWidth);
+    Window.Bottom = Window.Top + static_cast<std::int32_t>(newHeight);
+  }
+
+  Result.Angle = Orientation(f.Src, f.Srr, f.Scc);
+  Result.HuMoment1 = Result.HuMoment2 = Result.HuMoment3 = Result.HuMoment4 = 0;
+  if (M0 > 0) {
+    const double m2 = M0 * M0;
+    const double m25 = std::pow(M0, 2.5);
+    const double nrr = f.Srr / m2;
+    const double ncc = f.Scc / m2;
+    const double nrc = f.Src / m2;
+    const double nrrr = f.Srrr / m25;
+    const double nccr = f.Sccr / m25;
+    const double nrrc = f.Srrc / m25;
+    const double nccc = f.Sccc / m25;
+    const double a = nrrr - 3 * nccr;
+    const double b = 3 * nrrc - nccc;
+    const double c = nrrr + nccr;
+    const double d = nrrc + nccc;
+    Result.HuMoment1 = (nrr + ncc) * 1e8;
+    Result.HuMoment2 = ((nrr - ncc) * (nrr - ncc) + 4 * nrc * nrc) * 1e8;
+    Result.HuMoment3 = (a * a + b * b) * 1e8;
+    Result.HuMoment4 = (c * c + d * d) * 1e8;
+  }
+  Result.CentreRow = CentreRow;
+  Result.CentreColumn = CentreColumn;
+  Result.HueImage = &HueImage;
+  Result.BackProjectionImage = &BackProjectionImage;
+  Result.Window = Window;
+}
+
+}  // namespace pavrel

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "FileSizeLimit.h"
+#include "TempFolder.h"
+#include "settings/Settings.h"
+
+namespace pavrel {
+namespace {
+
+using test::Listing;
+using test::ReadFile;
+using test::WriteFile;
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
+const std::string kKey = "[HKEY_CURRENT_USER\\Software\\Quillon software\\Pavrel]\n";
+
+// The store as the program writes it for the defaults.
+const std::string kDefaultValues =
+    "\"LHueBound\"=dword:00000000\n"
+    "\"HHueBound\"=dword:000000ff\n"
+    "\"LSatBound\"=dword:00000000\n"
+    "\"HSatBound\"=dword:000000ff\n"
+    "\"LValBound\"=dword:00000000\n"
+    "\"HValBound\"=dword:000000ff\n"
+    "\"MeanThreshold\"=dword:00000001\n"
+    "\"WindowExpansion\"=dword:00000005\n"
+    "\"HeightToWidthRatio\"=hex:85,eb,51,b8,1e,85,fb,3f\n"
+    "\"LoseTrackArea\"=dword:000000c8\n";
+
+TTrackerParameters Odd() {
+  TTrackerParameters p;
+  p.LHueBound = -1;
+  p.HHueBound = 2147483647;
+  p.LSatBound = -2147483647 - 1;
+  p.HSatBound = 4;
+  p.LValBound = 5;
+  p.HValBound = 6;
+  p.HeightToWidthRatio = 0.1;
+  p.LoseTrackArea = 8;
+  p.MeanThreshold = 9;
+  p.WindowExpansion = 10;
+  return p;
+}
+
+class UserStore : public ::testing::Test {
+ protected:
+  test::TTempFolder Temp;
+  std::filesystem::path Folder = Temp.Path() / "config" / "Quillon software";
+  std::filesystem::path Store = Folder / "Pavrel.reg";
+
+  TTrackerParameters ReadStore(const std::string& Text) {
+    std::filesystem::create_directories(Folder);
+    WriteFile(Store, Text);
+    TTrackerParameters p = DefaultParameters();
+    ReadUserStore(p, Store);
+    return p;
+  }
+};
+
+TEST_F(UserStore, FirstStartUsesDefaultsAndCreatesTheStoreAtClose) {
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, DefaultParameters());
+  EXPECT_FALSE(std::filesystem::exists(Folder));
+
+  ASSERT_TRUE(WriteUserStore(p, Store));
+  EXPECT_EQ(ReadFile(Store), kHeader + kKey + kDefaultValues + "\n");
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+}
+
+TEST_F(UserStore, RoundTripKeepsEveryBitIncludingNegativesAndTheRatio) {
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  const std::string text = ReadFile(Store);
+  EXPECT_NE(text.find("\"LHueBound\"=dword:ffffffff\n"), std::string::npos);
+  EXPECT_NE(text.find("\"LSatBound\"=dword:80000000\n"), std::string::npos);
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, Odd());
+
+  // Writing again replaces the values in place; the key is not duplicated.
+  ASSERT_TRUE(WriteUserStore(DefaultParameters(), Store));
+  EXPECT_EQ(ReadFile(Store), kHeader + kKey + kDefaultValues + "\n");
+}
+
+TEST_F(UserStore, ReadingStopsAtTheFirstValueOfTheWrongType) {
+  // HHueBound as a string: only LHueBound is taken.
+  TTrackerParameters expected = DefaultParameters();
+  expected.LHueBound = 10;
+  EXPECT_EQ(ReadStore(kHeader + kKey + "\"LHueBound\"=dword:0000000a\n\"HHueBound\"=\"200\"\n"),
+            expected);
+
+  // A missing value ends the reading too, although later ones are there.
+  EXPECT_EQ(
+      ReadStore(kHeader + kKey + "\"LHueBound\"=dword:0000000a\n\"LSatBound\"=dword:00000007\n"),
+      expected);
+
+  // The ratio as a dword or as 4 bytes: the eight before it are read, it and LoseTrackArea
+  // keep their defaults.
+  const std::string eight =
+      "\"LHueBound\"=dword:00000001\n\"HHueBound\"=dword:00000002\n"
+      "\"LSatBound\"=dword:00000003\n\"HSatBound\"=dword:00000004\n"
+      "\"LValBound\"=dword:00000005\n\"HValBound\"=dword:00000006\n"
+      "\"MeanThreshold\"=dword:00000007\n\"WindowExpansion\"=dword:00000008\n";
+  expected = DefaultParameters();
+  expected.LHueBound = 1;
+  expected.HHueBound = 2;
+  expected.LSatBound = 3;
+  expected.HSatBound = 4;
+  expected.LValBound = 5;
+  expected.HValBound = 6;
+  expected.MeanThreshold = 7;
+  expected.WindowExpansion = 8;
+  for (const char* ratio : {"dword:00000002", "hex:00,00,00,40", "hex:00,00,00,00,00,00,00,40,00",
+                            "hex(b):00,00,00,00,00,00,00,40"}) {
+    SCOPED_TRACE(ratio);
+    EXPECT_EQ(ReadStore(kHeader + kKey + eight + "\"HeightToWidthRatio\"=" + ratio +
+                        "\n\"LoseTrackArea\"=dword:00000009\n"),
+              expected);
+  }
+
+  // Names compare without case, an integer may also be written as hex(4), and the ratio's
+  // bytes may continue over several lines.
+  expected.HeightToWidthRatio = 2.0;
+  expected.LoseTrackArea = 9;
+  EXPECT_EQ(
+      ReadStore(kHeader + "[hkey_current_user\\software\\quillon SOFTWARE\\pavrel]\r\n" + eight +
+                "\"heighttowidthratio\"=hex:00,00,00,00,\\\r\n  00,00,00,40\r\n"
+                "\"LoseTrackArea\"=hex(4):09,00,00,00\r\n"),
+      expected);
+}
+
+TEST_F(UserStore, AStoreInUtf16AsTheRegistryEditorWritesItIsRead) {
+  const std::string text = kHeader + kKey + "\"LHueBound\"=dword:0000002a\n";
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : text) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  TTrackerParameters expected = DefaultParameters();
+  expected.LHueBound = 42;
+  EXPECT_EQ(ReadStore(utf16), expected);
+}
+
+TEST_F(UserStore, ForeignKeysValuesAndCommentsAreKept) {
+  const std::string foreignKey =
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "\"Text\"=\"a \\\"quoted\\\" \\\\ word\"\n"
+      "@=dword:00000001\n"
+      "\"Long\"=hex(7):41,00,42,00,\\\n"
+      "  00,00\n";
+  const std::string before = kHeader + "; kept comment\n\n" + foreignKey + "\n" + kKey +
+                             "\"Mine\"=hex:01,02\n\"LHueBound\"=dword:00000033\n"
+                             "; inside\n";
+  std::filesystem::create_directories(Folder);
+  WriteFile(Store, before);
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+
+  const std::string after = ReadFile(Store);
+  EXPECT_NE(after.find("; kept comment\n"), std::string::npos) << after;
+  EXPECT_NE(after.find(foreignKey), std::string::npos) << after;
+  EXPECT_NE(after.find("\"Mine\"=hex:01,02\n\"LHueBound\"=dword:ffffffff\n; inside\n"),
+            std::string::npos)
+      << after;
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, Odd());
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+}
+
+TEST_F(UserStore, AnUnparseableStoreReadsAsEmptyAndIsKeptAsBadWhenWriting) {
+  const std::string garbage("\x00\x01garbage\xff\xfe\n[", 14);
+  EXPECT_EQ(ReadStore(garbage), DefaultParameters());
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  EXPECT_EQ(ReadFile(Folder / "Pavrel.reg.bad"), garbage);
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, Odd());
+
+  // An earlier .bad is not overwritten by a later one.
+  const std::string truncated = kHeader + kKey + "\"LHueBound\"=dword:0000";
+  EXPECT_EQ(ReadStore(truncated), DefaultParameters());
+  ASSERT_TRUE(WriteUserStore(DefaultParameters(), Store));
+  EXPECT_EQ(ReadFile(Folder / "Pavrel.reg.bad"), garbage);
+  EXPECT_EQ(ReadFile(Folder / "Pavrel.reg.bad.1"), truncated);
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;Pavrel.reg.bad;Pavrel.reg.bad.1;");
+}
+
+TEST(UserStoreText, MalformedStoresAreRejectedAsAWholeAndChangeNothing) {
+  const std::string good =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Quillon software\\Pavrel]\n"
+      "\"LHueBound\"=dword:00000001\n";
+  for (const std::string& text : {
+           std::string("Windows Registry Editor Version 4.00\n"),  // wrong header
+           std::string("\"LHueBound\"=dword:00000001\n"),          // no header
+           good + "\"HHueBound\"=dword:0000",                      // cut mid-line
+           good + "\"HHueBound\"=dword:0000000g\n",                // not hex
+           good + "\"HHueBound\"=hex:01,02,\\\n",                  // cut in a continuation
+           good + "\"HHueBound\"=hex:01,2\n",                      // half a byte
+           good + "\"HHueBound\"=hex:01,,02\n",                    // empty byte
+           good + "\"HHueBound\"=\"open string\n",                 // unterminated string
+           good + "\"HHueBo",                                      // cut in a name
+           good + "[HKEY_CURRENT_USER\\Software\n",                // cut in a key
+           good + "stray text\n",                                  // neither key nor value
+           good + "\"X\"=-\n",                                     // a deletion, not an export
+           good + "[-HKEY_CURRENT_USER\\Software\\Other]\n", good + "\"X\"=hex(zz):01\n",
+           good + std::string("\"X\"=\"a\0b\"\n", 10),  // binary
+           good + "\"X\"=\"\xc3\x28\"\n",               // invalid UTF-8
+           std::string("\xFF\xFEW\0i", 5),              // odd-length UTF-16
+       }) {
+    SCOPED_TRACE(text);
+    TTrackerParameters p = DefaultParameters();
+    EXPECT_FALSE(ReadUserStoreText(text, p));
+    EXPECT_EQ(p, DefaultParameters());
+  }
+  TTrackerParameters p = DefaultParameters();
+  EXPECT_TRUE(ReadUserStoreText(good, p));
+  EXPECT_EQ(p.LHueBound, 1);
+  EXPECT_TRUE(ReadUserStoreText("", p));  // an empty file is an empty store
+  EXPECT_TRUE(
+      ReadUserStoreText("\xEF\xBB\xBF"
+                        "REGEDIT4\r\n",
+                        p));
+}
+
+TEST_F(UserStore, NothingIsWrittenWhereWritingIsImpossible) {
+  // The folder cannot be created: its parent is a regular file.
+  WriteFile(Temp.Path() / "file", "x");
+  EXPECT_FALSE(WriteUserStore(Odd(), Temp.Path() / "file" / "sub" / "Pavrel.reg"));
+  EXPECT_EQ(ReadFile(Temp.Path() / "file"), "x");
+
+  // The store's name is taken by a folder.
+  std::filesystem::create_directories(Store);
+  EXPECT_FALSE(WriteUserStore(Odd(), Store));
+  EXPECT_TRUE(std::filesystem::is_directory(Store));
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);  // and reading it is silent
+  EXPECT_EQ(p, DefaultParameters());
+}
+
+TEST_F(UserStore, AWriteThatFailsMidwayLeavesTheOldStoreByteForByte) {
+  const std::string old = kHeader + kKey + "\"LHueBound\"=dword:00000007\n";
+  std::filesystem::create_directories(Folder);
+  WriteFile(Store, old);
+  {
+    test::TFileSizeLimit limit(old.size());  // the new store is longer than the old one
+    EXPECT_FALSE(WriteUserStore(Odd(), Store));
+  }
+  EXPECT_EQ(ReadFile(Store), old);
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+}
+
+TEST(UserStorePath, FollowsXdgConfigHomeAndFallsBackToHomeConfig) {
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string xdg = savedXdg ? savedXdg : "";
+  const char* savedHome = std::getenv("HOME");
+  const std::string home = savedHome ? savedHome : "";
+  setenv("HOME", "/home/someone", 1);
+  setenv("XDG_CONFIG_HOME", "/x/config", 1);
+  EXPECT_EQ(UserStorePath(), "/x/config/Quillon software/Pavrel.reg");
+  setenv("XDG_CONFIG_HOME", "", 1);
+  EXPECT_EQ(UserStorePath(), "/home/someone/.config/Quillon software/Pavrel.reg");
+  setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored, as XDG asks
+  EXPECT_EQ(UserStorePath(), "/home/someone/.config/Quillon software/Pavrel.reg");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(UserStorePath(), "/home/someone/.config/Quillon software/Pavrel.reg");
+  savedXdg ? setenv("XDG_CONFIG_HOME", xdg.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+  savedHome ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
+}
+
+}  // namespace
+}  // namespace pavrel

@@ -1,0 +1,204 @@
+#include "track/TrackOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <ostream>
+#include <system_error>
+
+#include "track/FrameSource.h"
+#include "track/TrackReport.h"
+#include "tracking/HandTracker.h"
+
+#ifndef PAVREL_VERSION
+#define PAVREL_VERSION "unknown"
+#endif
+
+namespace pavrel::track {
+
+TTrackerParameters StartupParameters() {
+  TTrackerParameters p;
+  p.LHueBound = 0;
+  p.HHueBound = 255;
+  p.LSatBound = 0;
+  p.HSatBound = 255;
+  p.LValBound = 0;
+  p.HValBound = 255;
+  p.HeightToWidthRatio = 1.72;
+  p.LoseTrackArea = 200;
+  p.MeanThreshold = 1;
+  p.WindowExpansion = 5;
+  return p;
+}
+
+const std::vector<std::string>& ParameterNames() {
+  static const std::vector<std::string> names = {
+      "LHueBound", "HHueBound",          "LSatBound",     "HSatBound",     "LValBound",
+      "HValBound", "HeightToWidthRatio", "LoseTrackArea", "MeanThreshold", "WindowExpansion"};
+  return names;
+}
+
+namespace {
+
+// The whole text as a number of type T, or nothing.
+template <typename T>
+bool ParseWhole(const std::string& Text, T& Value) {
+  const char* first = Text.data();
+  const char* last = first + Text.size();
+  const std::from_chars_result r = std::from_chars(first, last, Value);
+  return !Text.empty() && r.ec == std::errc{} && r.ptr == last;
+}
+
+std::int32_t* IntegerField(TTrackerParameters& p, const std::string& Name) {
+  if (Name == "LHueBound")
+    return &p.LHueBound;
+  if (Name == "HHueBound")
+    return &p.HHueBound;
+  if (Name == "LSatBound")
+    return &p.LSatBound;
+  if (Name == "HSatBound")
+    return &p.HSatBound;
+  if (Name == "LValBound")
+    return &p.LValBound;
+  if (Name == "HValBound")
+    return &p.HValBound;
+  if (Name == "LoseTrackArea")
+    return &p.LoseTrackArea;
+  if (Name == "MeanThreshold")
+    return &p.MeanThreshold;
+  if (Name == "WindowExpansion")
+    return &p.WindowExpansion;
+  return nullptr;
+}
+
+}  // namespace
+
+void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
+  const std::size_t equals = Setting.find('=');
+  if (equals == std::string::npos) {
+    throw EUsageError("--set needs NAME=VALUE, got \"" + Setting + "\"");
+  }
+  const std::string name = Setting.substr(0, equals);
+  const std::string value = Setting.substr(equals + 1);
+  if (name == "HeightToWidthRatio") {
+    double ratio = 0;
+    if (!ParseWhole(value, ratio)) {
+      throw EUsageError("HeightToWidthRatio needs a number, got \"" + value + "\"");
+    }
+    Params.HeightToWidthRatio = ratio;
+    return;
+  }
+  std::int32_t* field = IntegerField(Params, name);
+  if (field == nullptr) {
+    std::string known;
+    for (const std::string& n : ParameterNames()) {
+      known += (known.empty() ? "" : ", ") + n;
+    }
+    throw EUsageError("unknown parameter \"" + name + "\" (known: " + known + ")");
+  }
+  std::int32_t number = 0;
+  if (!ParseWhole(value, number)) {
+    throw EUsageError(name + " needs a 32-bit whole number, got \"" + value + "\"");
+  }
+  *field = number;
+}
+
+int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
+  TTrackerParameters params = StartupParameters();
+  for (const std::string& setting : Options.Settings) {
+    ApplySetting(params, setting);
+  }
+  // Every source is checked before the first line is written.
+  std::vector<std::unique_ptr<TFrameSource>> sources;
+  for (const std::string& source : Options.Sources) {
+    sources.push_back(MakeFrameSource(source));
+  }
+
+  std::unique_ptr<THandTracker> tracker;
+  int status = 0;
+  int frame = 0;
+  for (const std::unique_ptr<TFrameSource>& source : sources) {
+    TSourceFrame input;
+    while ((!Options.Frames || frame < *Options.Frames) && source->Next(input)) {
+      TFrameReport report;
+      report.Frame = ++frame;
+      if (input.Bitmap) {
+        if (!tracker) {
+          // One tracker for all frames, homed on the first frame's whole area.
+          tracker = std::make_unique<THandTracker>(
+              TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
+          tracker->SetParameters(params);
+        }
+        try {
+          TTrackingResult result;
+          tracker->Track(*input.Bitmap, result);
+          report.Result = result;
+        } catch (const std::exception& e) {
+          report.Error = e.what();
+        }
+      } else {
+        report.Error = input.Error;
+      }
+      if (!report.Result) {
+        status = 1;
+      }
+      Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+          << std::flush;
+    }
+  }
+  return status;
+}
+
+int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err) {
+  CLI::App app("Tracks a hand in BMP frames and prints one JSON object per frame.", "pavrel-track");
+  TTrackOptions options;
+  std::string names;
+  for (const std::string& n : ParameterNames()) {
+    names += (names.empty() ? "" : ", ") + n;
+  }
+  app.add_option("--set", options.Settings,
+                 "Override one tracker parameter (repeatable); NAME is one of " + names)
+      ->type_name("NAME=VALUE")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  long long frames = 0;
+  CLI::Option* framesOption =
+      app.add_option("--frames", frames, "Stop after N frames")->type_name("N");
+  app.add_option("SOURCE", options.Sources,
+                 "A BMP file, or a folder whose .bmp files are taken in name order")
+      ->required();
+  app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
+
+  const auto usage = [&](const std::string& Message) {
+    Err << "pavrel-track: " << Message << "\n"
+        << "Usage: pavrel-track [--set NAME=VALUE]... [--frames N] SOURCE...\n"
+        << "Run 'pavrel-track --help' for more information.\n";
+    return 2;
+  };
+  try {
+    app.parse(std::vector<std::string>(Arguments.rbegin(), Arguments.rend()));
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, Out, Err);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e, Out, Err);
+  } catch (const CLI::ParseError& e) {
+    return usage(e.what());
+  }
+  if (framesOption->count() > 0) {
+    if (frames < 1) {
+      return usage("--frames needs a positive number");
+    }
+    options.Frames = frames;
+  }
+  try {
+    return RunTrack(options, Out);
+  } catch (const EUsageError& e) {
+    return usage(e.what());
+  }
+}
+
+}  // namespace pavrel::track

@@ -1,0 +1,40 @@
+#pragma once
+
+// pavrel-track's command line and the run it drives.
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel::track {
+
+struct TTrackOptions {
+  std::vector<std::string> Sources;
+  std::vector<std::string> Settings;  // NAME=VALUE, applied in order
+  std::optional<long long> Frames;    // stop after this many frames
+};
+
+// The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
+// mean threshold 1, window expansion 5.
+TTrackerParameters StartupParameters();
+
+// The ten parameter names, in the record's order.
+const std::vector<std::string>& ParameterNames();
+
+// Applies one NAME=VALUE to Params. Raises EUsageError for an unknown name or a value that is
+// not a whole number (a real number for HeightToWidthRatio) of the field's range.
+void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
+
+// Tracks every frame of the sources with one tracker and writes one JSON line per frame to Out.
+// Answers the exit status: 0, or 1 when a frame failed. Raises EUsageError before any output
+// for a bad setting or source.
+int RunTrack(const TTrackOptions& Options, std::ostream& Out);
+
+// The whole command: parses Arguments (without the program name), runs, and answers the exit
+// status (2 for a usage error, with the message on Err; 0 after --help or --version).
+int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err);
+
+}  // namespace pavrel::track

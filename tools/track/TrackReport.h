@@ -1,0 +1,24 @@
+#pragma once
+
+// The one place that turns a frame's outcome into pavrel-track's JSON line.
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel::track {
+
+struct TFrameReport {
+  int Frame = 0;                          // counts from 1, failed frames included
+  std::optional<TTrackingResult> Result;  // when the frame was tracked
+  std::string Error;                      // when it was not
+};
+
+// {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4]}
+// or {"frame":N,"error":"message"}. Doubles keep their full precision.
+nlohmann::ordered_json ToJson(const TFrameReport& Report);
+
+}  // namespace pavrel::track
