@@ -14,7 +14,9 @@ namespace pavrel::track {
 struct TTrackOptions {
   std::vector<std::string> Sources;
   std::vector<std::string> Settings;  // NAME=VALUE, applied in order
-  std::optional<long long> Frames;    // stop after this many frames
+  std::optional<long long> Frames;    // stop after this many frames (bounds a live device)
+  std::ostream* Warnings = nullptr;   // capture-format complaints; none when null
+  std::ostream* Progress = nullptr;   // a progress line (for a terminal); none when null
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
