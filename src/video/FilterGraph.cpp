@@ -354,8 +354,11 @@ void TFilterGraph::RunGraph() {
     throw EDirectShowException(ErrorText(error.get(), "The video could not be started"),
                                error ? StatusForError(error.get()) : VS_E_STATE);
   }
-  // Same as GStreamer's own tools: a graph dump when GST_DEBUG_DUMP_DOT_DIR is set.
-  gst_element_get_state(bin, nullptr, nullptr, GST_SECOND);
+  // Same as GStreamer's own tools: a graph dump when GST_DEBUG_DUMP_DOT_DIR is set, once
+  // the graph has settled (a graph without a source never does: wait a second at most).
+  if (g_getenv("GST_DEBUG_DUMP_DOT_DIR")) {
+    gst_element_get_state(bin, nullptr, nullptr, GST_SECOND);
+  }
   GST_DEBUG_BIN_TO_DOT_FILE_WITH_TS(GST_BIN(bin), GST_DEBUG_GRAPH_SHOW_ALL, "pavrel-video.playing");
 }
 
