@@ -188,6 +188,28 @@ TEST_F(Devices, NoFittingFormatIsNotImplementedAndVideoStillRuns) {
   EXPECT_EQ(video.VideoWindow().CurrentFrame()->Width(), 320);
 }
 
+TEST_F(Devices, PreviewRowsSurviveOddWidths) {
+  // 161 x 121 BGR: GStreamer pads each 483-byte row to 484. Vertical bars must stay straight.
+  SetFakeDevices({{"Fake Camera Odd", "video/x-raw, format=BGR, width=161, height=121",
+                   "videotestsrc is-live=true pattern=smpte ! "
+                   "capsfilter caps=video/x-raw,format=BGR,width=161,height=121"}});
+  TVideoSource video;
+  Select(video, 0);
+  ASSERT_TRUE(WaitUntil([&] { return video.VideoWindow().CurrentFrame() != nullptr; }));
+  auto preview = video.VideoWindow().CurrentFrame();
+  ASSERT_EQ(preview->Width(), 161);
+  ASSERT_EQ(preview->Height(), 121);
+  int distinct = 0;
+  for (int x = 0; x < 161; ++x) {
+    const TRGBTriple top = preview->Row24(0)[x];
+    distinct += x > 0 && !(top == preview->Row24(0)[x - 1]);
+    for (int y = 1; y < 60; ++y) {  // the bars fill the upper two thirds
+      ASSERT_EQ(preview->Row24(y)[x], top) << "column " << x << " row " << y;
+    }
+  }
+  EXPECT_GE(distinct, 6);  // the seven bars are there
+}
+
 TEST_F(Devices, LiveSourceDeliversAbout30FramesASecondOneAtATime) {
   SetFakeDevices({CameraRaw()});
   TVideoSource video;

@@ -63,13 +63,17 @@ class Files : public ::testing::Test {
   // Plays the file to its end with every frame delivered; keeps the first and last frames.
   int PlayAll(TVideoSource& Video, const std::filesystem::path& File) {
     std::atomic<int> count{0};
+    FirstTime = LastTime = -1;
     Video.SampleGrabber().SetOnBuffer(
-        [&](TSampleGrabber& Grabber, double, const std::uint8_t*, int BufferLen) {
+        [&](TSampleGrabber& Grabber, double SampleTime, const std::uint8_t*, int BufferLen) {
           EXPECT_EQ(BufferLen, 160 * 120 * 3);
+          EXPECT_GT(SampleTime, LastTime);  // stream time, rising frame by frame
           if (count++ == 0) {
             Grabber.CopyCurrentFrame(First);
+            FirstTime = SampleTime;
           }
           Grabber.CopyCurrentFrame(Last);
+          LastTime = SampleTime;
         });
     Video.SetRealTime(false);
     Video.PlayFile(File.string());
@@ -95,6 +99,7 @@ class Files : public ::testing::Test {
   }
 
   TBitmap First, Last;
+  double FirstTime = -1, LastTime = -1;
 };
 
 TEST_F(Files, EveryClipKindGivesEvery160x120BgrFrameScaledToFill) {
@@ -107,6 +112,9 @@ TEST_F(Files, EveryClipKindGivesEvery160x120BgrFrameScaledToFill) {
     SCOPED_TRACE(c.File.string());
     TVideoSource video;
     EXPECT_EQ(PlayAll(video, c.File), TTestClips::Frames);
+    // 30 frames a second from 0: the last of 45 frames starts at 44/30 s.
+    EXPECT_NEAR(FirstTime, 0.0, 0.001);
+    EXPECT_NEAR(LastTime, 44.0 / 30.0, 0.001);
     for (const TBitmap* frame : {&First, &Last}) {
       EXPECT_EQ(frame->Width(), 160);
       EXPECT_EQ(frame->Height(), 120);
