@@ -78,18 +78,16 @@ TBitmap MakeDemoFrame(int Index, int Width, int Height) {
 }
 
 TTrackerParameters DemoSkinParameters() {
-  TTrackerParameters p;
-  p.LHueBound = 5;
-  p.HHueBound = 30;
-  p.LSatBound = 50;
-  p.HSatBound = 200;
-  p.LValBound = 80;
-  p.HValBound = 255;
-  p.HeightToWidthRatio = 1.72;
-  p.LoseTrackArea = 200;
-  p.MeanThreshold = 1;
-  p.WindowExpansion = 5;
-  return p;
+  return {.LHueBound = 5,
+          .HHueBound = 30,
+          .LSatBound = 50,
+          .HSatBound = 200,
+          .LValBound = 80,
+          .HValBound = 255,
+          .HeightToWidthRatio = 1.72,
+          .LoseTrackArea = 200,
+          .MeanThreshold = 1,
+          .WindowExpansion = 5};
 }
 
 }  // namespace pavrel

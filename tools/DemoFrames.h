@@ -15,7 +15,7 @@ struct TDemoBlob {
   double CentreColumn = 80;
   double HalfHeight = 20;  // semi-axes of the ellipse before tilting
   double HalfWidth = 12;
-  double Tilt = 0;  // radians; positive leans the top to the left
+  double Tilt = 0;  // rotation of the ellipse, radians
 };
 
 // Where the blob is in frame Index (0-based) of the demo sequence on a Width x Height frame.

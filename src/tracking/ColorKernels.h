@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "image/Bitmap.h"
+
 namespace pavrel::detail {
 
 // Converts Count BGR pixels of Source into HSV pixels (hue byte, S, V in red, green, blue).
@@ -18,23 +20,37 @@ struct TSkinBounds {
   std::uint8_t LowVal = 1, HighVal = 0;
 };
 
-// For Count HSV pixels: writes (h, h, h) into Hue and (255, 255, 255) or (0, 0, 0) into Mask.
-using TThresholdRow = void (*)(const std::uint8_t* Hsv, std::uint8_t* Hue, std::uint8_t* Mask,
-                               int Count, const TSkinBounds& Bounds);
+// Converts Count BGR pixels like TConvertRow into Hsv and, in the same pass, writes for each
+// pixel (h, h, h) into Hue, (255, 255, 255) or (0, 0, 0) into Mask and 1 or 0 into Skin (one
+// byte a pixel).
+using TConvertThresholdRow = void (*)(const std::uint8_t* Source, std::uint8_t* Hsv,
+                                      std::uint8_t* Hue, std::uint8_t* Mask, std::uint8_t* Skin,
+                                      int Count, const TSkinBounds& Bounds);
+
+// Raises GetImageSpace's EColorError unless Source is a 24-bit bitmap.
+void RequireTwentyFourBit(const TBitmap& Source);
 
 // The hue byte of H degrees: H / 360 x 255, halves to even.
 std::uint8_t HueByte(std::int32_t H);
 
 void ConvertRowPortable(const std::uint8_t* Source, std::uint8_t* Dest, int Count);
-void ThresholdRowPortable(const std::uint8_t* Hsv, std::uint8_t* Hue, std::uint8_t* Mask, int Count,
-                          const TSkinBounds& Bounds);
+void ConvertThresholdRowPortable(const std::uint8_t* Source, std::uint8_t* Hsv, std::uint8_t* Hue,
+                                 std::uint8_t* Mask, std::uint8_t* Skin, int Count,
+                                 const TSkinBounds& Bounds);
+
+// Sums over the pixels j = 0 .. Count - 1 of a row of 0/1 skin bytes: the number of skin
+// pixels and the sums of j, j^2 and (with Third) j^3 over them.
+struct TRowSums {
+  std::int64_t N = 0, J = 0, JJ = 0, JJJ = 0;
+};
+TRowSums SumSkinRow(const std::uint8_t* Skin, int Count, bool Third);
 
 // The kernels this CPU runs (AVX2 where present).
 TConvertRow ConvertRow();
-TThresholdRow ThresholdRow();
+TConvertThresholdRow ConvertThresholdRow();
 
-// The AVX2 kernels; null where the build or the CPU has no AVX2.
+// The AVX2 kernels; null where the build or the CPU has no AVX2 and FMA.
 TConvertRow ConvertRowAvx2();
-TThresholdRow ThresholdRowAvx2();
+TConvertThresholdRow ConvertThresholdRowAvx2();
 
 }  // namespace pavrel::detail

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 
 #include "tracking/ColorKernels.h"
 #include "tracking/TrackerTypes.h"
@@ -13,8 +14,9 @@ namespace detail {
 #ifdef PAVREL_AVX2_KERNELS
 // ColorKernelsAvx2.cpp, built with -mavx2: call only after the CPU check below.
 void ConvertRowAvx2Kernel(const std::uint8_t* Source, std::uint8_t* Dest, int Count);
-void ThresholdRowAvx2Kernel(const std::uint8_t* Hsv, std::uint8_t* Hue, std::uint8_t* Mask,
-                            int Count, const TSkinBounds& Bounds);
+void ConvertThresholdRowAvx2Kernel(const std::uint8_t* Source, std::uint8_t* Hsv, std::uint8_t* Hue,
+                                   std::uint8_t* Mask, std::uint8_t* Skin, int Count,
+                                   const TSkinBounds& Bounds);
 #endif
 }  // namespace detail
 
@@ -78,6 +80,12 @@ void RGBToHSV(TRGBTriple Triple, std::int32_t& H, std::int32_t& S, std::int32_t&
 
 namespace detail {
 
+void RequireTwentyFourBit(const TBitmap& Source) {
+  if (Source.PixelFormat() != TPixelFormat::pf24bit) {
+    throw EColorError("GetImageSpace:  Bitmap must be 24-bit color.");
+  }
+}
+
 std::uint8_t HueByte(std::int32_t H) {
   return static_cast<std::uint8_t>(RoundHalfEven(H / 360.0 * 255));
 }
@@ -89,15 +97,22 @@ namespace {
 struct TTables {
   std::array<std::uint64_t, 256> SatMul{};  // divides by 2 V
   std::array<std::uint64_t, 256> HueMul{};  // divides by 2 D
-  std::array<std::uint8_t, 360> HueByte{};
+  // The hue byte by sector (red, green, blue), sign of the numerator and q = MulDiv(|n|, 60, D).
+  std::array<std::uint8_t, 6 * 61> HueBySector{};
 
   TTables() {
     for (std::uint64_t i = 1; i < 256; ++i) {
       SatMul[i] = ((1ull << 32) + 2 * i - 1) / (2 * i);
       HueMul[i] = SatMul[i];
     }
-    for (int h = 0; h < 360; ++h) {
-      HueByte[h] = detail::HueByte(h);
+    for (int sector = 0; sector < 3; ++sector) {
+      for (int negative = 0; negative < 2; ++negative) {
+        for (int q = 0; q <= 60; ++q) {
+          int h = 120 * sector + (negative ? -q : q);
+          h += h < 0 ? 360 : 0;
+          HueBySector[(2 * sector + negative) * 61 + q] = detail::HueByte(h);
+        }
+      }
     }
   }
 };
@@ -107,37 +122,49 @@ const TTables& Tables() {
   return tables;
 }
 
+inline int Max(int a, int b) {
+  return a ^ ((a ^ b) & -(a < b));
+}
+inline int Min(int a, int b) {
+  return b ^ ((a ^ b) & -(a < b));
+}
+
 }  // namespace
 
 void ConvertRowPortable(const std::uint8_t* Source, std::uint8_t* Dest, int Count) {
+  // Branch-free: camera noise makes the sector of neighbouring pixels unpredictable.
+  static constexpr std::uint8_t First[3] = {1, 0, 2};  // numerator G - B, B - R, R - G
+  static constexpr std::uint8_t Second[3] = {0, 2, 1};
   const TTables& t = Tables();
   for (int i = 0; i < Count; ++i, Source += 3, Dest += 3) {
-    const std::int32_t b = Source[0];
-    const std::int32_t g = Source[1];
-    const std::int32_t r = Source[2];
-    const std::int32_t v = std::max(std::max(r, g), b);
-    const std::int32_t d = v - std::min(std::min(r, g), b);
+    const int b = Source[0];
+    const int g = Source[1];
+    const int r = Source[2];
+    const int v = Max(Max(r, g), b);
+    const int d = v - Min(Min(r, g), b);
     // MulDiv(d, 255, v) = floor((510 d + v) / 2v); 0 when v (and so d) is 0.
-    const std::uint64_t s = ((510 * d + v) * t.SatMul[v]) >> 32;
+    const std::uint64_t s = (static_cast<std::uint64_t>(510 * d + v) * t.SatMul[v]) >> 32;
     // The first channel equal to the maximum picks the sector. A grey pixel (d = 0) lands in
     // the red sector with numerator 0, which gives hue 0 as required.
-    const bool isRed = r == v;
-    const bool isGreen = !isRed && g == v;
-    const std::int32_t n = isRed ? g - b : (isGreen ? b - r : r - g);
-    const std::int32_t offset = isRed ? 0 : (isGreen ? 120 : 240);
-    // MulDiv(|n|, 60, d) = floor((120 |n| + d) / 2d), mirrored for negative n.
-    const std::int32_t an = std::abs(n);
-    const std::int32_t q = static_cast<std::int32_t>(((120 * an + d) * t.HueMul[d]) >> 32);
-    std::int32_t h = offset + (n < 0 ? -q : q);
-    h += h < 0 ? 360 : 0;
+    const int isRed = r == v;
+    const int isGreen = (g == v) & (isRed ^ 1);
+    const int sector = 2 - 2 * isRed - isGreen;
+    const int n = Source[First[sector]] - Source[Second[sector]];
+    const int negative = static_cast<int>(static_cast<unsigned>(n) >> 31);
+    const int size = (n ^ -negative) + negative;
+    // MulDiv(|n|, 60, d) = floor((120 |n| + d) / 2d); MulDiv rounds halves away from zero, so
+    // a negative numerator gives the negated quotient.
+    const std::uint64_t q = (static_cast<std::uint64_t>(120 * size + d) * t.HueMul[d]) >> 32;
     Dest[0] = static_cast<std::uint8_t>(v);
     Dest[1] = static_cast<std::uint8_t>(s);
-    Dest[2] = t.HueByte[h];
+    Dest[2] = t.HueBySector[static_cast<std::size_t>((2 * sector + negative) * 61) + q];
   }
 }
 
-void ThresholdRowPortable(const std::uint8_t* Hsv, std::uint8_t* Hue, std::uint8_t* Mask, int Count,
-                          const TSkinBounds& Bounds) {
+void ConvertThresholdRowPortable(const std::uint8_t* Source, std::uint8_t* Hsv, std::uint8_t* Hue,
+                                 std::uint8_t* Mask, std::uint8_t* Skin, int Count,
+                                 const TSkinBounds& Bounds) {
+  ConvertRowPortable(Source, Hsv, Count);
   for (int i = 0; i < Count; ++i, Hsv += 3, Hue += 3, Mask += 3) {
     const std::uint8_t v = Hsv[0];
     const std::uint8_t s = Hsv[1];
@@ -147,13 +174,57 @@ void ThresholdRowPortable(const std::uint8_t* Hsv, std::uint8_t* Hue, std::uint8
     const std::uint8_t j = skin ? 255 : 0;
     Hue[0] = Hue[1] = Hue[2] = h;
     Mask[0] = Mask[1] = Mask[2] = j;
+    Skin[i] = skin ? 1 : 0;
   }
+}
+
+TRowSums SumSkinRow(const std::uint8_t* Skin, int Count, bool Third) {
+  // Eight pixels at a time: background words are skipped and solid skin is summed in closed
+  // form; only the ragged edges go pixel by pixel.
+  constexpr std::uint64_t AllSkin = 0x0101010101010101ull;
+  TRowSums s;
+  int j = 0;
+  for (; j + 8 <= Count; j += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, Skin + j, 8);
+    if (word == 0) {
+      continue;
+    }
+    const std::int64_t b = j;
+    if (word == AllSkin) {
+      // k = 0..7: sum k = 28, sum k^2 = 140, sum k^3 = 784.
+      s.N += 8;
+      s.J += 8 * b + 28;
+      s.JJ += 8 * b * b + 56 * b + 140;
+      if (Third) {
+        s.JJJ += 8 * b * b * b + 84 * b * b + 420 * b + 784;
+      }
+      continue;
+    }
+    for (int k = 0; k < 8; ++k) {
+      const std::int64_t bit = Skin[j + k];
+      const std::int64_t c = b + k;
+      s.N += bit;
+      s.J += bit * c;
+      s.JJ += bit * c * c;
+      s.JJJ += Third ? bit * c * c * c : 0;
+    }
+  }
+  for (; j < Count; ++j) {
+    const std::int64_t bit = Skin[j];
+    const std::int64_t c = j;
+    s.N += bit;
+    s.J += bit * c;
+    s.JJ += bit * c * c;
+    s.JJJ += Third ? bit * c * c * c : 0;
+  }
+  return s;
 }
 
 namespace {
 bool CpuHasAvx2() {
 #if defined(PAVREL_AVX2_KERNELS)
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #else
   return false;
 #endif
@@ -169,10 +240,10 @@ TConvertRow ConvertRowAvx2() {
   return nullptr;
 }
 
-TThresholdRow ThresholdRowAvx2() {
+TConvertThresholdRow ConvertThresholdRowAvx2() {
 #if defined(PAVREL_AVX2_KERNELS)
   if (CpuHasAvx2()) {
-    return &ThresholdRowAvx2Kernel;
+    return &ConvertThresholdRowAvx2Kernel;
   }
 #endif
   return nullptr;
@@ -187,10 +258,11 @@ TConvertRow ConvertRow() {
   return kernel;
 }
 
-TThresholdRow ThresholdRow() {
-  static const TThresholdRow kernel = [] {
-    const TThresholdRow fast = ThresholdRowAvx2();
-    return fast ? fast : &ThresholdRowPortable;
+TConvertThresholdRow ConvertThresholdRow() {
+  static const TConvertThresholdRow kernel = [] {
+    Tables();
+    const TConvertThresholdRow fast = ConvertThresholdRowAvx2();
+    return fast ? fast : &ConvertThresholdRowPortable;
   }();
   return kernel;
 }
@@ -198,9 +270,7 @@ TThresholdRow ThresholdRow() {
 }  // namespace detail
 
 void GetImageSpace(std::uint8_t Space, bool Negative, const TBitmap& Source, TBitmap& Dest) {
-  if (Source.PixelFormat() != TPixelFormat::pf24bit) {
-    throw EColorError("GetImageSpace:  Bitmap must be 24-bit color.");
-  }
+  detail::RequireTwentyFourBit(Source);
   const int width = Source.Width();
   const int height = Source.Height();
   Dest.SetWidth(width);

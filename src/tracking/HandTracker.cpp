@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "tracking/ColorKernels.h"
-#include "tracking/ColorLibrary.h"
 
 namespace pavrel {
 
@@ -55,14 +54,9 @@ THandTracker::THandTracker(const TRect& Home) {
   }
   HomeRect = Home;
   GoHome();
-  const auto side = [](std::int64_t Length) {
-    return static_cast<int>(std::clamp<std::int64_t>(Length, 0, TBitmap::MaxSide));
-  };
-  const int width = side(std::int64_t{Home.Right} - Home.Left);
-  const int height = side(std::int64_t{Home.Bottom} - Home.Top);
+  // The images take the frame's size on the first Track.
   for (TBitmap* image : {&BackProjectionImage, &MaskImage, &HSVImage, &HueImage}) {
     image->SetPixelFormat(TPixelFormat::pf24bit);
-    image->SetSize(width, height);
   }
   FBlackKnown = true;
   Parameters.LHueBound = 141;
@@ -106,46 +100,59 @@ THandTracker::TSpan THandTracker::ExpandedSpan(std::int64_t Expansion) const {
   return s;
 }
 
-void THandTracker::Threshold(const TTrackerParameters& Params) {
-  // MaskImage: a black copy of HSVImage; HueImage: a copy of HSVImage. Both are written in
-  // one pass: grey hue and the skin mask inside the home rectangle (Right and Bottom
-  // included), the HSV pixel and black outside it.
-  const int width = HSVImage.Width();
-  const int height = HSVImage.Height();
-  for (TBitmap* image : {&MaskImage, &HueImage}) {
+void THandTracker::ConvertAndThreshold(const TBitmap& Frame, const TTrackerParameters& Params) {
+  // In one pass per row: HSVImage (the frame converted), HueImage (a copy of HSVImage with
+  // grey hue inside the home rectangle, Right and Bottom included), MaskImage (black with the
+  // skin mask inside the home rectangle) and the same mask one byte a pixel.
+  const int width = Frame.Width();
+  const int height = Frame.Height();
+  for (TBitmap* image : {&HSVImage, &MaskImage, &HueImage}) {
     image->SetPixelFormat(TPixelFormat::pf24bit);
     image->SetSize(width, height);
   }
+  FSkin.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   const std::int64_t firstRow = std::max<std::int64_t>(HomeRect.Top, 0);
   const std::int64_t lastRow = std::min<std::int64_t>(HomeRect.Bottom, height - 1);
-  const std::int64_t firstColumn = std::max<std::int64_t>(HomeRect.Left, 0);
-  const std::int64_t lastColumn = std::min<std::int64_t>(HomeRect.Right, width - 1);
-  const bool anyColumn = firstColumn <= lastColumn;
+  const int firstColumn = static_cast<int>(std::max<std::int64_t>(HomeRect.Left, 0));
+  const int lastColumn = static_cast<int>(std::min<std::int64_t>(HomeRect.Right, width - 1));
   const std::size_t rowBytes = 3 * static_cast<std::size_t>(width);
 
   detail::TSkinBounds bounds;
   ClampBounds(Params.LHueBound, Params.HHueBound, bounds.LowHue, bounds.HighHue);
   ClampBounds(Params.LSatBound, Params.HSatBound, bounds.LowSat, bounds.HighSat);
   ClampBounds(Params.LValBound, Params.HValBound, bounds.LowVal, bounds.HighVal);
-  const detail::TThresholdRow threshold = detail::ThresholdRow();
+  const detail::TConvertRow convert = detail::ConvertRow();
+  const detail::TConvertThresholdRow convertThreshold = detail::ConvertThresholdRow();
 
   for (int r = 0; r < height; ++r) {
-    const std::uint8_t* hsv = HSVImage.ScanLine(r);
+    const std::uint8_t* source = Frame.ScanLine(r);
+    std::uint8_t* hsv = HSVImage.ScanLine(r);
     std::uint8_t* hue = HueImage.ScanLine(r);
     std::uint8_t* mask = MaskImage.ScanLine(r);
-    if (r < firstRow || r > lastRow || !anyColumn) {
+    std::uint8_t* skin =
+        FSkin.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+    if (r < firstRow || r > lastRow || firstColumn > lastColumn) {
+      convert(source, hsv, width);
       std::memcpy(hue, hsv, rowBytes);
       std::memset(mask, 0, rowBytes);
+      std::memset(skin, 0, static_cast<std::size_t>(width));
       continue;
     }
     const std::size_t begin = 3 * static_cast<std::size_t>(firstColumn);
     const std::size_t end = 3 * static_cast<std::size_t>(lastColumn + 1);
+    const int after = width - 1 - lastColumn;
+    // Each part of the source row is read before the same part of any image is written, so
+    // that a frame which is one of this tracker's own images still converts correctly.
+    convert(source, hsv, firstColumn);
+    convert(source + end, hsv + end, after);
+    convertThreshold(source + begin, hsv + begin, hue + begin, mask + begin, skin + firstColumn,
+                     lastColumn - firstColumn + 1, bounds);
     std::memcpy(hue, hsv, begin);
-    std::memset(mask, 0, begin);
-    threshold(hsv + begin, hue + begin, mask + begin,
-              static_cast<int>(lastColumn - firstColumn + 1), bounds);
     std::memcpy(hue + end, hsv + end, rowBytes - end);
+    std::memset(mask, 0, begin);
     std::memset(mask + end, 0, rowBytes - end);
+    std::memset(skin, 0, static_cast<std::size_t>(firstColumn));
+    std::memset(skin + lastColumn + 1, 0, static_cast<std::size_t>(after));
   }
 }
 
@@ -164,6 +171,38 @@ void THandTracker::ClearBackProjection() {
   FDirty = TSpan{};
 }
 
+void THandTracker::AddSkinSums(const TSpan& Span, bool Third, TRawSums& Sums) const {
+  if (Span.Empty()) {
+    return;
+  }
+  const std::int64_t c0 = Span.FirstColumn;
+  const int count = static_cast<int>(Span.LastColumn - c0 + 1);
+  const std::size_t width = static_cast<std::size_t>(HSVImage.Width());
+  for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
+    const std::uint8_t* skin = FSkin.data() + static_cast<std::size_t>(r) * width + c0;
+    const detail::TRowSums j = detail::SumSkinRow(skin, count, Third);
+    if (j.N == 0) {
+      continue;
+    }
+    // Columns are c0 + j.
+    const std::int64_t c = j.J + c0 * j.N;
+    const std::int64_t cc = j.JJ + 2 * c0 * j.J + c0 * c0 * j.N;
+    Sums.N += j.N;
+    Sums.R += r * j.N;
+    Sums.C += c;
+    Sums.RR += r * r * j.N;
+    Sums.CC += cc;
+    Sums.RC += r * c;
+    if (Third) {
+      const std::int64_t ccc = j.JJJ + 3 * c0 * j.JJ + 3 * c0 * c0 * j.J + c0 * c0 * c0 * j.N;
+      Sums.RRR += r * r * r * j.N;
+      Sums.CCC += ccc;
+      Sums.RRC += r * r * c;
+      Sums.RCC += r * cc;
+    }
+  }
+}
+
 void THandTracker::PassA(const TSpan& Span, double& M0, double& Mr, double& Mc) {
   M0 = Mr = Mc = 0;
   FPassASums = TRawSums{};
@@ -171,31 +210,13 @@ void THandTracker::PassA(const TSpan& Span, double& M0, double& Mr, double& Mc) 
     return;
   }
   FDirty = Span;
-  const std::int64_t c0 = Span.FirstColumn;
-  const std::int64_t c1 = Span.LastColumn;
-  const std::size_t begin = 3 * static_cast<std::size_t>(c0);
-  const std::size_t length = 3 * static_cast<std::size_t>(c1 - c0 + 1);
-  TRawSums& s = FPassASums;
+  const std::size_t begin = 3 * static_cast<std::size_t>(Span.FirstColumn);
+  const std::size_t length = 3 * static_cast<std::size_t>(Span.LastColumn - Span.FirstColumn + 1);
   for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
     const std::uint8_t* mask = MaskImage.ScanLine(static_cast<int>(r));
     std::memcpy(BackProjectionImage.ScanLine(static_cast<int>(r)) + begin, mask + begin, length);
-    if (FExactSums) {
-      // J is 0 or 255: count the skin pixels and their column powers, scale by J at the end.
-      std::int64_t n = 0, c1Sum = 0, c2Sum = 0;
-      for (std::int64_t c = c0; c <= c1; ++c) {
-        const std::int64_t bit = mask[3 * c] >> 7;
-        n += bit;
-        c1Sum += bit * c;
-        c2Sum += bit * c * c;
-      }
-      s.N += n;
-      s.R += r * n;
-      s.C += c1Sum;
-      s.RR += r * r * n;
-      s.CC += c2Sum;
-      s.RC += r * c1Sum;
-    } else {
-      for (std::int64_t c = c0; c <= c1; ++c) {
+    if (!FExactSums) {
+      for (std::int64_t c = Span.FirstColumn; c <= Span.LastColumn; ++c) {
         const int j = mask[3 * c];
         M0 += j;
         Mr += static_cast<double>(r * j);
@@ -204,9 +225,11 @@ void THandTracker::PassA(const TSpan& Span, double& M0, double& Mr, double& Mc) 
     }
   }
   if (FExactSums) {
-    M0 = 255.0 * static_cast<double>(s.N);
-    Mr = 255.0 * static_cast<double>(s.R);
-    Mc = 255.0 * static_cast<double>(s.C);
+    // J is 0 or 255: sum the skin pixels' positions and scale by J.
+    AddSkinSums(Span, false, FPassASums);
+    M0 = 255.0 * static_cast<double>(FPassASums.N);
+    Mr = 255.0 * static_cast<double>(FPassASums.R);
+    Mc = 255.0 * static_cast<double>(FPassASums.C);
   }
 }
 
@@ -245,33 +268,13 @@ THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrde
   if (!ThirdOrder) {
     s = FPassASums;  // pass B reads what the last pass A copied, over the same span
   } else {
-    // Only the last pass A's span can hold mask pixels.
+    // The back projection holds the mask on the last pass A's span and black elsewhere.
     TSpan v = Span;
     v.FirstRow = std::max(v.FirstRow, FDirty.FirstRow);
     v.LastRow = std::min(v.LastRow, FDirty.LastRow);
     v.FirstColumn = std::max(v.FirstColumn, FDirty.FirstColumn);
     v.LastColumn = std::min(v.LastColumn, FDirty.LastColumn);
-    for (std::int64_t r = v.FirstRow; !v.Empty() && r <= v.LastRow; ++r) {
-      const std::uint8_t* bp = BackProjectionImage.ScanLine(static_cast<int>(r));
-      std::int64_t n = 0, c1 = 0, c2 = 0, c3 = 0;
-      for (std::int64_t c = v.FirstColumn; c <= v.LastColumn; ++c) {
-        const std::int64_t bit = bp[3 * c] >> 7;
-        n += bit;
-        c1 += bit * c;
-        c2 += bit * c * c;
-        c3 += bit * c * c * c;
-      }
-      s.N += n;
-      s.R += r * n;
-      s.C += c1;
-      s.RR += r * r * n;
-      s.CC += c2;
-      s.RC += r * c1;
-      s.RRR += r * r * r * n;
-      s.CCC += c3;
-      s.RRC += r * r * c1;
-      s.RCC += r * c2;
-    }
+    AddSkinSums(v, true, s);
   }
   const std::int64_t srr = s.RR - 2 * R * s.R + s.N * R * R;
   const std::int64_t scc = s.CC - 2 * C * s.C + s.N * C * C;
@@ -295,12 +298,14 @@ THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrde
 void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
   // One whole parameter set per frame, whatever SetParameters does meanwhile.
   const TTrackerParameters params = GetParameters();
-  GetImageSpace(isHSV, false, Frame, HSVImage);
+  // A frame of another format fails here, before anything changes.
+  detail::RequireTwentyFourBit(Frame);
 
   std::scoped_lock maskLock(MaskImage.Lock());
   std::scoped_lock hueLock(HueImage.Lock());
   std::scoped_lock hsvLock(HSVImage.Lock());
-  Threshold(params);
+  // The colour conversion (as GetImageSpace) and the threshold, fused.
+  ConvertAndThreshold(Frame, params);
 
   const int width = HueImage.Width();
   const int height = HueImage.Height();

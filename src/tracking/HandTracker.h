@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "image/Bitmap.h"
 #include "tracking/Tracker.h"
@@ -51,10 +52,12 @@ class THandTracker : public TTracker {
   };
 
   TSpan ExpandedSpan(std::int64_t Expansion) const;
-  void Threshold(const TTrackerParameters& Params);
+  void ConvertAndThreshold(const TBitmap& Frame, const TTrackerParameters& Params);
   void ClearBackProjection();
   void PassA(const TSpan& Span, double& M0, double& Mr, double& Mc);
   TCentralSums PassB(const TSpan& Span, bool ThirdOrder) const;
+  // Adds the skin pixels of Span to Sums (third powers with Third).
+  void AddSkinSums(const TSpan& Span, bool Third, TRawSums& Sums) const;
   void GoHome();
 
   std::int32_t CentreRow = 0;
@@ -77,6 +80,8 @@ class THandTracker : public TTracker {
   bool FExactSums = true;
   // Raw sums of the last pass A.
   TRawSums FPassASums;
+  // The skin mask again, one byte (0 or 1) a pixel, rows of the frame's width.
+  std::vector<std::uint8_t> FSkin;
 };
 
 }  // namespace pavrel

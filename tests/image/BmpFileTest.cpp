@@ -56,7 +56,7 @@ void Put32(TBytes& b, std::size_t at, std::uint32_t v) {
 }
 
 // A hand-built bitmap file; Rows are the file's rows in file order, already padded.
-struct TBmpSpec {
+struct TBmpLayout {
   std::int32_t Width = 2;
   std::int32_t Height = 2;
   std::uint16_t BitCount = 24;
@@ -66,8 +66,8 @@ struct TBmpSpec {
   std::vector<std::uint32_t> Masks;    // after the 40-byte header
 };
 
-TBytes MakeBmp(const TBmpSpec& Spec, const TBytes& PixelData) {
-  const std::size_t tableBytes = 4 * (Spec.Palette.size() + Spec.Masks.size());
+TBytes MakeBmp(const TBmpLayout& Layout, const TBytes& PixelData) {
+  const std::size_t tableBytes = 4 * (Layout.Palette.size() + Layout.Masks.size());
   const std::size_t offset = 54 + tableBytes;
   TBytes b(offset, 0);
   b[0] = 'B';
@@ -75,18 +75,18 @@ TBytes MakeBmp(const TBmpSpec& Spec, const TBytes& PixelData) {
   Put32(b, 2, static_cast<std::uint32_t>(offset + PixelData.size()));
   Put32(b, 10, static_cast<std::uint32_t>(offset));
   Put32(b, 14, 40);
-  Put32(b, 18, static_cast<std::uint32_t>(Spec.Width));
-  Put32(b, 22, static_cast<std::uint32_t>(Spec.Height));
+  Put32(b, 18, static_cast<std::uint32_t>(Layout.Width));
+  Put32(b, 22, static_cast<std::uint32_t>(Layout.Height));
   Put16(b, 26, 1);
-  Put16(b, 28, Spec.BitCount);
-  Put32(b, 30, Spec.Compression);
-  Put32(b, 46, Spec.ColorsUsed);
+  Put16(b, 28, Layout.BitCount);
+  Put32(b, 30, Layout.Compression);
+  Put32(b, 46, Layout.ColorsUsed);
   std::size_t at = 54;
-  for (std::uint32_t m : Spec.Masks) {
+  for (std::uint32_t m : Layout.Masks) {
     Put32(b, at, m);
     at += 4;
   }
-  for (std::uint32_t c : Spec.Palette) {
+  for (std::uint32_t c : Layout.Palette) {
     Put32(b, at, c);
     at += 4;
   }
@@ -121,7 +121,7 @@ void ExpectSamePixels(const TBitmap& A, const TBitmap& B) {
 TEST_F(BmpFileTest, TwentyFourBitRoundTripKeepsEveryPixel) {
   for (int width : {1, 2, 3, 4, 5, 160}) {
     const TBitmap original = RandomBitmap(width, 7, static_cast<unsigned>(width));
-    const fs::path path = FDir / ("w" + std::to_string(width) + ".bmp");
+    const fs::path path = FDir / (std::string("w") + std::to_string(width) + ".bmp");
     SaveBmpFile(original, path);
     SCOPED_TRACE(width);
     ExpectSamePixels(LoadBmpFile(path), original);
@@ -157,12 +157,12 @@ TEST_F(BmpFileTest, TopDownAndBottomUpFilesGiveTheSameImage) {
   // Two rows of one pixel each: top row blue-ish (1,2,3), bottom row (4,5,6).
   const TBytes topFirst = {1, 2, 3, 0, 4, 5, 6, 0};
   const TBytes bottomFirst = {4, 5, 6, 0, 1, 2, 3, 0};
-  TBmpSpec spec;
-  spec.Width = 1;
-  spec.Height = -2;
-  const TBitmap topDown = LoadBmpFile(Write("td.bmp", MakeBmp(spec, topFirst)));
-  spec.Height = 2;
-  const TBitmap bottomUp = LoadBmpFile(Write("bu.bmp", MakeBmp(spec, bottomFirst)));
+  TBmpLayout layout;
+  layout.Width = 1;
+  layout.Height = -2;
+  const TBitmap topDown = LoadBmpFile(Write("td.bmp", MakeBmp(layout, topFirst)));
+  layout.Height = 2;
+  const TBitmap bottomUp = LoadBmpFile(Write("bu.bmp", MakeBmp(layout, bottomFirst)));
   ExpectSamePixels(topDown, bottomUp);
   EXPECT_EQ(topDown.Row24(0)[0], (TRGBTriple{1, 2, 3}));
   EXPECT_EQ(topDown.Row24(1)[0], (TRGBTriple{4, 5, 6}));
@@ -170,30 +170,30 @@ TEST_F(BmpFileTest, TopDownAndBottomUpFilesGiveTheSameImage) {
 
 TEST_F(BmpFileTest, ThirtyTwoBitFilesKeepTheirFormat) {
   const TBytes rows = {1, 2, 3, 4, 5, 6, 7, 8};  // 2 x 1, bottom-up
-  TBmpSpec spec;
-  spec.Height = 1;
-  spec.BitCount = 32;
-  const TBitmap plain = LoadBmpFile(Write("plain.bmp", MakeBmp(spec, rows)));
+  TBmpLayout layout;
+  layout.Height = 1;
+  layout.BitCount = 32;
+  const TBitmap plain = LoadBmpFile(Write("plain.bmp", MakeBmp(layout, rows)));
   EXPECT_EQ(plain.PixelFormat(), TPixelFormat::pf32bit);
   EXPECT_EQ(TBytes(plain.ScanLine(0), plain.ScanLine(0) + 8), rows);
 
-  spec.Compression = 3;
-  spec.Masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
-  const TBitmap fields = LoadBmpFile(Write("fields.bmp", MakeBmp(spec, rows)));
+  layout.Compression = 3;
+  layout.Masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
+  const TBitmap fields = LoadBmpFile(Write("fields.bmp", MakeBmp(layout, rows)));
   ExpectSamePixels(fields, plain);
 
-  spec.Masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
-  EXPECT_THROW(LoadBmpFile(Write("swapped.bmp", MakeBmp(spec, rows))), EBmpError);
+  layout.Masks = {0x000000FF, 0x0000FF00, 0x00FF0000};
+  EXPECT_THROW(LoadBmpFile(Write("swapped.bmp", MakeBmp(layout, rows))), EBmpError);
 }
 
 TEST_F(BmpFileTest, PalettedFilesKeepIndicesAndColours) {
-  TBmpSpec spec;
-  spec.Width = 3;
-  spec.Height = 1;
-  spec.BitCount = 8;
-  spec.ColorsUsed = 2;
-  spec.Palette = {0x00102030, 0x00A0B0C0};
-  const TBitmap b = LoadBmpFile(Write("p8.bmp", MakeBmp(spec, {1, 0, 1, 0})));
+  TBmpLayout layout;
+  layout.Width = 3;
+  layout.Height = 1;
+  layout.BitCount = 8;
+  layout.ColorsUsed = 2;
+  layout.Palette = {0x00102030, 0x00A0B0C0};
+  const TBitmap b = LoadBmpFile(Write("p8.bmp", MakeBmp(layout, {1, 0, 1, 0})));
   ASSERT_EQ(b.PixelFormat(), TPixelFormat::pf8bit);
   EXPECT_EQ(b.ScanLine(0)[0], 1);
   EXPECT_EQ(b.ScanLine(0)[1], 0);
@@ -225,8 +225,8 @@ struct TMalformed {
 };
 
 TBytes Valid() {
-  TBmpSpec spec;
-  return MakeBmp(spec, TBytes(16, 7));
+  TBmpLayout layout;
+  return MakeBmp(layout, TBytes(16, 7));
 }
 
 TBytes Patched32(std::size_t At, std::uint32_t Value) {
@@ -246,10 +246,10 @@ TEST_F(BmpFileTest, MalformedFilesAreRefusedWithFileNameAndReason) {
   shortPixels.pop_back();
   TBytes shortHeader = Valid();
   shortHeader.resize(40);
-  TBmpSpec bigPalette;
+  TBmpLayout bigPalette;
   bigPalette.BitCount = 8;
   bigPalette.ColorsUsed = 300;
-  TBmpSpec cutPalette;
+  TBmpLayout cutPalette;
   cutPalette.BitCount = 8;
   cutPalette.ColorsUsed = 200;
   cutPalette.Palette = {0, 0};

@@ -13,6 +13,7 @@
 
 #include "DemoFrames.h"
 #include "image/BmpFile.h"
+#include "settings/Settings.h"
 #include "track/TrackOptions.h"
 #include "tracking/HandTracker.h"
 
@@ -65,7 +66,7 @@ class TrackToolTest : public ::testing::Test {
     for (int i = 0; i < Count; ++i) {
       SaveBmpFile(
           MakeDemoFrame(DemoBlob(i, Width, Height), static_cast<std::uint32_t>(i), Width, Height),
-          dir / ("f" + std::to_string(i) + ".bmp"));
+          dir / (std::string("f") + std::to_string(i) + ".bmp"));
     }
     return dir;
   }
@@ -216,6 +217,68 @@ TEST_F(TrackToolTest, UsageErrorsExitWithTwoAndPrintNothingOnStandardOutput) {
     EXPECT_TRUE(run.Lines.empty());
     EXPECT_NE(run.Err.find("pavrel-track: "), std::string::npos) << run.Err;
   }
+}
+
+TEST_F(TrackToolTest, SettingsFilesAndTheUserStoreGiveTheStartingSetAndSetStillAppliesLast) {
+  const fs::path dir = Frames("frames", 3);
+  std::vector<TBitmap> frames;
+  for (const char* name : {"f0", "f1", "f2"}) {
+    frames.push_back(LoadBmpFile(dir / (std::string(name) + ".bmp")));
+  }
+  TTrackerParameters skin = DemoSkinParameters();
+  const std::string file = (FDir / "skin.pvl").string();
+  SaveSettingsFile(skin, file);
+
+  // --settings, then --set, and --save-settings writes what the run used.
+  const std::string saved = (FDir / "used.pvl").string();
+  const TRun run =
+      Run({"--settings", file, "--set", "MeanThreshold=3", "--save-settings", saved, dir.string()});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  TTrackerParameters used = skin;
+  used.MeanThreshold = 3;
+  TTrackerParameters written = track::StartupParameters();
+  OpenSettingsFile(saved, written);
+  EXPECT_EQ(written, used);
+  ASSERT_EQ(run.Lines.size(), 3u);
+  const std::vector<TTrackingResult> want = Expected(frames, used);
+  for (std::size_t i = 0; i < 3; ++i) {
+    ExpectLineIs(run.Lines[i], static_cast<int>(i) + 1, want[i]);
+  }
+
+  // --user-settings reads the store under XDG_CONFIG_HOME, as the main window does.
+  const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+  const std::string keep = oldConfig ? oldConfig : "";
+  setenv("XDG_CONFIG_HOME", (FDir / "config").c_str(), 1);
+  TTrackerParameters stored = track::StartupParameters();
+  stored.LoseTrackArea = 123;
+  stored.HeightToWidthRatio = 2.5;
+  ASSERT_TRUE(WriteUserStore(stored, UserStorePath()));
+  const TRun fromStore =
+      Run({"--user-settings", "--save-settings", saved, "--frames", "1", dir.string()});
+  oldConfig ? setenv("XDG_CONFIG_HOME", keep.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(fromStore.Status, 0) << fromStore.Err;
+  OpenSettingsFile(saved, written);
+  EXPECT_EQ(written, stored);
+
+  // A broken settings file: its message, exit status 2, nothing tracked, nothing saved.
+  std::ofstream(FDir / "broken.pvl") << "<parameters><LHueBound>1</LHueBound></parameters>";
+  fs::remove(saved);
+  const TRun broken =
+      Run({"--settings", (FDir / "broken.pvl").string(), "--save-settings", saved, dir.string()});
+  EXPECT_EQ(broken.Status, 2);
+  EXPECT_TRUE(broken.Lines.empty());
+  EXPECT_NE(broken.Err.find("pavrel-track: '' is not a valid integer value"), std::string::npos)
+      << broken.Err;
+  EXPECT_FALSE(fs::exists(saved));
+
+  // An unwritable --save-settings and the two starting points together are errors too.
+  std::ofstream(FDir / "plain") << "x";
+  const std::string unwritable = (FDir / "plain" / "a.pvl").string();
+  const TRun noSave = Run({"--save-settings", unwritable, dir.string()});
+  EXPECT_EQ(noSave.Status, 2);
+  EXPECT_TRUE(noSave.Lines.empty());
+  EXPECT_NE(noSave.Err.find(unwritable), std::string::npos) << noSave.Err;
+  EXPECT_EQ(Run({"--user-settings", "--settings", file, dir.string()}).Status, 2);
 }
 
 TEST_F(TrackToolTest, HelpAndVersion) {

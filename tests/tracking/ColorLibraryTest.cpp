@@ -230,34 +230,81 @@ TEST(GetImageSpaceTest, RefusesOtherFormatsAndLeavesTheDestinationAlone) {
   }
 }
 
-TEST(ThresholdKernelTest, FastAndPortableKernelsAgree) {
-  const detail::TThresholdRow fast = detail::ThresholdRowAvx2();
-  if (fast == nullptr) {
-    GTEST_SKIP() << "no AVX2 on this machine";
-  }
+TEST(ThresholdKernelTest, ConvertsAndThresholdsInOnePass) {
+  const detail::TConvertThresholdRow fast = detail::ConvertThresholdRowAvx2();
   std::mt19937 rng(3);
-  for (int round = 0; round < 200; ++round) {
-    const int count = 1 + static_cast<int>(rng() % 70);
-    std::vector<std::uint8_t> hsv(3 * count);
-    for (auto& b : hsv) {
+  for (int round = 0; round < 300; ++round) {
+    const int count = 1 + static_cast<int>(rng() % 100);
+    std::vector<std::uint8_t> source(3 * count);
+    for (auto& b : source) {
       b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 255 * (rng() % 2) : rng());
     }
     detail::TSkinBounds bounds;
-    std::uint8_t* ends[6] = {&bounds.LowHue,  &bounds.HighHue, &bounds.LowSat,
-                             &bounds.HighSat, &bounds.LowVal,  &bounds.HighVal};
-    for (std::uint8_t* e : ends) {
+    for (std::uint8_t* e : {&bounds.LowHue, &bounds.HighHue, &bounds.LowSat, &bounds.HighSat,
+                            &bounds.LowVal, &bounds.HighVal}) {
       *e = static_cast<std::uint8_t>(rng());
     }
-    if (round % 2 == 0) {  // mostly sensible ranges too
-      bounds.LowHue = 0;
+    if (round % 2 == 0) {  // wide ranges, so that some pixels are skin
+      bounds.LowHue = static_cast<std::uint8_t>(rng() % 40);
       bounds.HighHue = 255;
-      bounds.LowSat = std::min(bounds.LowSat, bounds.HighSat);
+      bounds.LowSat = bounds.LowVal = 0;
+      bounds.HighSat = bounds.HighVal = 255;
     }
-    std::vector<std::uint8_t> hueA(3 * count), maskA(3 * count), hueB(3 * count), maskB(3 * count);
-    fast(hsv.data(), hueA.data(), maskA.data(), count, bounds);
-    detail::ThresholdRowPortable(hsv.data(), hueB.data(), maskB.data(), count, bounds);
-    ASSERT_EQ(hueA, hueB) << "round " << round;
-    ASSERT_EQ(maskA, maskB) << "round " << round;
+    std::vector<std::uint8_t> hsv(3 * count), hue(3 * count), mask(3 * count), skin(count);
+    detail::ConvertThresholdRowPortable(source.data(), hsv.data(), hue.data(), mask.data(),
+                                        skin.data(), count, bounds);
+    for (int i = 0; i < count; ++i) {
+      const TRGBTriple want = ReferencePixel(source[3 * i + 2], source[3 * i + 1], source[3 * i]);
+      ASSERT_EQ((TRGBTriple{hsv[3 * i], hsv[3 * i + 1], hsv[3 * i + 2]}), want);
+      const bool isSkin = bounds.LowHue <= want.rgbtRed && want.rgbtRed <= bounds.HighHue &&
+                          bounds.LowSat <= want.rgbtGreen && want.rgbtGreen <= bounds.HighSat &&
+                          bounds.LowVal <= want.rgbtBlue && want.rgbtBlue <= bounds.HighVal;
+      const std::uint8_t j = isSkin ? 255 : 0;
+      ASSERT_EQ((TRGBTriple{mask[3 * i], mask[3 * i + 1], mask[3 * i + 2]}), (TRGBTriple{j, j, j}));
+      ASSERT_EQ(skin[i], isSkin ? 1 : 0);
+      const std::uint8_t h = want.rgbtRed;
+      ASSERT_EQ((TRGBTriple{hue[3 * i], hue[3 * i + 1], hue[3 * i + 2]}), (TRGBTriple{h, h, h}));
+    }
+    if (fast != nullptr) {
+      std::vector<std::uint8_t> hsv2(3 * count), hue2(3 * count), mask2(3 * count), skin2(count);
+      fast(source.data(), hsv2.data(), hue2.data(), mask2.data(), skin2.data(), count, bounds);
+      ASSERT_EQ(hsv2, hsv) << "round " << round;
+      ASSERT_EQ(hue2, hue) << "round " << round;
+      ASSERT_EQ(mask2, mask) << "round " << round;
+      ASSERT_EQ(skin2, skin) << "round " << round;
+    }
+  }
+}
+
+TEST(ThresholdKernelTest, SkinRowSumsMatchPixelByPixelSums) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 300; ++round) {
+    // Runs of skin and of background with specks, as a hand row looks.
+    const int count = static_cast<int>(rng() % 200);
+    std::vector<std::uint8_t> skin(count);
+    for (int i = 0; i < count;) {
+      const int run = 1 + static_cast<int>(rng() % 20);
+      const std::uint8_t value = static_cast<std::uint8_t>(rng() % 2);
+      for (int k = 0; k < run && i < count; ++k, ++i) {
+        skin[i] = rng() % 10 == 0 ? 1 - value : value;
+      }
+    }
+    std::int64_t n = 0, j1 = 0, j2 = 0, j3 = 0;
+    for (std::int64_t j = 0; j < count; ++j) {
+      if (skin[j]) {
+        ++n;
+        j1 += j;
+        j2 += j * j;
+        j3 += j * j * j;
+      }
+    }
+    const detail::TRowSums third = detail::SumSkinRow(skin.data(), count, true);
+    ASSERT_EQ(third.N, n) << round;
+    ASSERT_EQ(third.J, j1) << round;
+    ASSERT_EQ(third.JJ, j2) << round;
+    ASSERT_EQ(third.JJJ, j3) << round;
+    const detail::TRowSums second = detail::SumSkinRow(skin.data(), count, false);
+    ASSERT_EQ(second.JJ, j2) << round;
   }
 }
 

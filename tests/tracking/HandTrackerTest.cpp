@@ -20,18 +20,16 @@ const TRGBTriple Skin = MakeRGBTriple(255, 0, 0);  // HSV (0, 255, 255)
 
 // The edge-case set: red is skin, black is not.
 TTrackerParameters ExampleParameters() {
-  TTrackerParameters p;
-  p.LHueBound = 0;
-  p.HHueBound = 10;
-  p.LSatBound = 100;
-  p.HSatBound = 255;
-  p.LValBound = 100;
-  p.HValBound = 255;
-  p.HeightToWidthRatio = 1.72;
-  p.LoseTrackArea = 200;
-  p.MeanThreshold = 1;
-  p.WindowExpansion = 5;
-  return p;
+  return {.LHueBound = 0,
+          .HHueBound = 10,
+          .LSatBound = 100,
+          .HSatBound = 255,
+          .LValBound = 100,
+          .HValBound = 255,
+          .HeightToWidthRatio = 1.72,
+          .LoseTrackArea = 200,
+          .MeanThreshold = 1,
+          .WindowExpansion = 5};
 }
 
 TBitmap Blank() {
@@ -351,6 +349,25 @@ TEST(HandTrackerTest, WrongFrameFormatChangesNothing) {
   tracker.Track(DiagonalBandFrame(), r);
   twin.Track(DiagonalBandFrame(), twinResult);
   ExpectSameResult(r, twinResult);
+}
+
+TEST(HandTrackerTest, TrackingOneOfItsOwnImagesIsSafe) {
+  // The frame is read before the same pixels of the tracker's images are written.
+  const TTrackerParameters p = DemoSkinParameters();
+  THandTracker tracker(Home), twin(Home);
+  tracker.SetParameters(p);
+  twin.SetParameters(p);
+  TTrackingResult r, twinResult;
+  tracker.Track(MakeDemoFrame(3), r);
+  twin.Track(MakeDemoFrame(3), twinResult);
+  for (const TBitmap* own : {r.HueImage, r.BackProjectionImage, &tracker.SkinMask()}) {
+    const TBitmap copy(*own);
+    tracker.Track(*own, r);
+    twin.Track(copy, twinResult);
+    ExpectSameResult(r, twinResult);
+    ASSERT_TRUE(SameImage(*r.HueImage, *twinResult.HueImage));
+    ASSERT_TRUE(SameImage(*r.BackProjectionImage, *twinResult.BackProjectionImage));
+  }
 }
 
 TEST(HandTrackerTest, HomeRectangleOutOfRangeIsRefused) {

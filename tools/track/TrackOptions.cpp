@@ -15,6 +15,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
 #include "track/VideoFrameSource.h"
@@ -27,18 +28,16 @@
 namespace pavrel::track {
 
 TTrackerParameters StartupParameters() {
-  TTrackerParameters p;
-  p.LHueBound = 0;
-  p.HHueBound = 255;
-  p.LSatBound = 0;
-  p.HSatBound = 255;
-  p.LValBound = 0;
-  p.HValBound = 255;
-  p.HeightToWidthRatio = 1.72;
-  p.LoseTrackArea = 200;
-  p.MeanThreshold = 1;
-  p.WindowExpansion = 5;
-  return p;
+  return {.LHueBound = 0,
+          .HHueBound = 255,
+          .LSatBound = 0,
+          .HSatBound = 255,
+          .LValBound = 0,
+          .HValBound = 255,
+          .HeightToWidthRatio = 1.72,
+          .LoseTrackArea = 200,
+          .MeanThreshold = 1,
+          .WindowExpansion = 5};
 }
 
 const std::vector<std::string>& ParameterNames() {
@@ -156,16 +155,30 @@ void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
   *field = number;
 }
 
-int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
+TTrackerParameters RunParameters(const TTrackOptions& Options) {
   TTrackerParameters params = StartupParameters();
+  if (Options.UserSettings) {
+    ReadUserStore(params);  // as the main window does at creation; silent on any failure
+  }
+  if (Options.SettingsFile) {
+    OpenSettingsFile(*Options.SettingsFile, params);
+  }
   for (const std::string& setting : Options.Settings) {
     ApplySetting(params, setting);
   }
+  return params;
+}
+
+int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
+  const TTrackerParameters params = RunParameters(Options);
   // Every source is checked before the first line is written.
   std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
   for (const std::string& source : Options.Sources) {
     sources.push_back(MakeFrameSource(source, Options.Warnings ? *Options.Warnings : ignored));
+  }
+  if (Options.SaveSettingsFile) {
+    SaveSettingsFile(params, *Options.SaveSettingsFile);
   }
   TProgressLine progress(Options.Progress);
 
@@ -222,6 +235,15 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
       ->expected(1)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  CLI::Option* userSettings =
+      app.add_flag("--user-settings", options.UserSettings,
+                   "Start from the per-user store (" + UserStorePath().string() + ")");
+  app.add_option("--settings", options.SettingsFile, "Start from a settings file")
+      ->type_name("FILE.pvl")
+      ->excludes(userSettings);
+  app.add_option("--save-settings", options.SaveSettingsFile,
+                 "Write the parameters the run uses to a settings file")
+      ->type_name("FILE.pvl");
   long long frames = 0;
   CLI::Option* framesOption =
       app.add_option("--frames", frames, "Stop after N frames")->type_name("N");
@@ -234,7 +256,8 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
-        << "Usage: pavrel-track [--set NAME=VALUE]... [--frames N] SOURCE...\n"
+        << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
@@ -270,6 +293,9 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     return RunTrack(options, Out);
   } catch (const EUsageError& e) {
     return usage(e.what());
+  } catch (const ESettingsError& e) {
+    Err << "pavrel-track: " << e.what() << "\n";
+    return 2;
   }
 }
 

@@ -13,10 +13,13 @@ namespace pavrel::track {
 
 struct TTrackOptions {
   std::vector<std::string> Sources;
-  std::vector<std::string> Settings;  // NAME=VALUE, applied in order
-  std::optional<long long> Frames;    // stop after this many frames (bounds a live device)
-  std::ostream* Warnings = nullptr;   // capture-format complaints; none when null
-  std::ostream* Progress = nullptr;   // a progress line (for a terminal); none when null
+  std::vector<std::string> Settings;            // NAME=VALUE, applied in order
+  std::optional<long long> Frames;              // stop after this many frames (bounds a device)
+  bool UserSettings = false;                    // start from the per-user store
+  std::optional<std::string> SettingsFile;      // start from a settings file (.pvl)
+  std::optional<std::string> SaveSettingsFile;  // write the set the run used
+  std::ostream* Warnings = nullptr;             // capture-format complaints; none when null
+  std::ostream* Progress = nullptr;             // a progress line (a terminal); none when null
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
@@ -30,13 +33,18 @@ const std::vector<std::string>& ParameterNames();
 // not a whole number (a real number for HeightToWidthRatio) of the field's range.
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
 
+// The set a run uses: the start-up defaults, then the per-user store or a settings file,
+// then the --set overrides in order. Raises ESettingsError (settings file) or EUsageError.
+TTrackerParameters RunParameters(const TTrackOptions& Options);
+
 // Tracks every frame of the sources with one tracker and writes one JSON line per frame to Out.
-// Answers the exit status: 0, or 1 when a frame failed. Raises EUsageError before any output
-// for a bad setting or source.
+// Answers the exit status: 0, or 1 when a frame failed. Raises EUsageError or ESettingsError
+// before any output for a bad setting, settings file or source, or a failed --save-settings.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit
-// status (2 for a usage error, with the message on Err; 0 after --help or --version).
+// status (2 for a usage or settings-file error, with the message on Err; 0 after --help or
+// --version).
 int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err);
 
 }  // namespace pavrel::track

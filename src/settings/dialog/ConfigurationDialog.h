@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include "tracking/TrackerTypes.h"
 
@@ -26,9 +27,11 @@ class TConfigurationDialog : public QDialog {
   void ShowParameters(const TTrackerParameters& Params, QObject* MainWindow);
 
   bool Accepted = false;
-  QObject* MainWindowHandle = nullptr;  // receiver of WM_UPDATETRACKERPARAMS
-  TTrackerParameters Parameters;        // the working set; the message points at it
-  TTrackerParameters SavedParameters;   // the set as it was when last shown
+  // Receiver of WM_UPDATETRACKERPARAMS; like a window handle, it goes null (and sending does
+  // nothing) once the main window is gone.
+  QPointer<QObject> MainWindowHandle;
+  TTrackerParameters Parameters;       // the working set; the message points at it
+  TTrackerParameters SavedParameters;  // the set as it was when last shown
 
   QPushButton* OKBtn;
   QPushButton* CancelBtn;

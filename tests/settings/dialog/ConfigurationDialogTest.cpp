@@ -247,6 +247,16 @@ TEST_F(ConfigurationDialog, ASetChangedElsewhereWhileShownIsOverwrittenAtTheNext
   EXPECT_EQ(Main.Sets.back(), WithRatioPosition(DefaultParameters(), 172));
 }
 
+TEST_F(ConfigurationDialog, AReceiverThatIsGoneIsNotSentTo) {
+  auto* gone = new TReceiver;
+  Dialog.ShowParameters(DefaultParameters(), gone);
+  EXPECT_EQ(gone->Sets.size(), 7u);
+  delete gone;
+  QTest::keyClick(Dialog.HueLowTrackBar, Qt::Key_Right);
+  Dialog.close();  // no send to freed memory (ASan would see it)
+  EXPECT_FALSE(Dialog.isVisible());
+}
+
 TEST_F(ConfigurationDialog, LayoutCaptionsRangesAndTicks) {
   EXPECT_EQ(Dialog.windowTitle(), "Tracker Settings");
   EXPECT_EQ(Dialog.size(), QSize(400, 256));
