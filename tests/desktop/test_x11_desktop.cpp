@@ -27,15 +27,25 @@ constexpr int ScreenHeight = 1024;
 // One server for the whole binary; each test cleans up its windows.
 class X11Desktop : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { Server = std::make_unique<TXServerFixture>(); }
+  static void SetUpTestSuite() {
+    try {
+      Server = std::make_unique<TXServerFixture>();
+    } catch (const std::exception& e) {
+      ServerError = e.what();
+    }
+  }
   static void TearDownTestSuite() { Server.reset(); }
 
   void SetUp() override {
+    ASSERT_NE(Server, nullptr) << ServerError;
     Connection.emplace(Server->Display());
     ASSERT_NE(Connection->Get(), nullptr);
     Desktop = std::make_unique<TX11Desktop>(Server->Display());
   }
   void TearDown() override {
+    if (!Connection) {
+      return;
+    }
     for (Window w : Windows) {
       Connection->Destroy(w);
     }
@@ -46,6 +56,8 @@ class X11Desktop : public ::testing::Test {
   Window Create(const TTestConnection::TWindowOptions& Options) {
     const Window w = Connection->CreateWindow(Options);
     Windows.push_back(w);
+    EXPECT_TRUE(Options.OverrideRedirect ? Connection->Viewable(w) : Connection->Managed(w))
+        << "the window manager did not take the new window in time";
     return w;
   }
 
@@ -64,12 +76,14 @@ class X11Desktop : public ::testing::Test {
   }
 
   static std::unique_ptr<TXServerFixture> Server;
+  static std::string ServerError;
   std::optional<TTestConnection> Connection;
   std::unique_ptr<TX11Desktop> Desktop;
   std::vector<Window> Windows;
 };
 
 std::unique_ptr<TXServerFixture> X11Desktop::Server;
+std::string X11Desktop::ServerError;
 
 TEST_F(X11Desktop, PointerLandsOnThePixelOfItsUnits) {
   struct TCase {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +16,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "desktop/X11Desktop.h"
+#include "mouse/MouseTranslator.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
@@ -182,7 +185,17 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   }
   TProgressLine progress(Options.Progress);
 
+  std::unique_ptr<TX11Desktop> desktop;
+  if (Options.Act) {
+    try {
+      desktop = std::make_unique<TX11Desktop>();
+    } catch (const std::runtime_error& e) {
+      throw EUsageError(std::string("--act needs an X display: ") + e.what());
+    }
+  }
+
   std::unique_ptr<THandTracker> tracker;
+  std::unique_ptr<TMouseTranslator> translator;
   int status = 0;
   int frame = 0;
   for (const std::unique_ptr<TFrameSource>& source : sources) {
@@ -196,11 +209,21 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           tracker = std::make_unique<THandTracker>(
               TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
           tracker->SetParameters(params);
+          // The main window's smoothing length, over the frames' own size.
+          translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
+                                                          std::max(1, input.Bitmap->Height()),
+                                                          desktop.get());
         }
         try {
           TTrackingResult result;
           tracker->Track(*input.Bitmap, result);
+          translator->AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window,
+                                       result.Angle, result.HuMoment1, result.HuMoment2,
+                                       result.HuMoment3, result.HuMoment4);
+          TMouseAction action;
+          translator->Translate(Options.Act, action);
           report.Result = result;
+          report.Code = action.Action;
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
@@ -214,6 +237,9 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           << std::flush;
       progress.Frame(frame, *source);
     }
+  }
+  if (translator) {
+    translator->ReleaseButton();  // never leave the left button pressed behind
   }
   progress.Finish(frame);
   return status;
@@ -252,12 +278,14 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   app.add_option("SOURCE", options.Sources,
                  "A BMP file, a folder whose .bmp files are taken in name order, a video file "
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
+  app.add_flag("--act", options.Act,
+               "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
