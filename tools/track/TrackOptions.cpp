@@ -2,12 +2,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <system_error>
 
 #include "desktop/X11Desktop.h"
@@ -15,6 +21,7 @@
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
+#include "track/VideoFrameSource.h"
 #include "tracking/HandTracker.h"
 
 #ifndef PAVREL_VERSION
@@ -35,6 +42,49 @@ const std::vector<std::string>& ParameterNames() {
 }
 
 namespace {
+
+// "<frames> frames, <rate> frames/s[, <percent> %]" rewritten in place a few times a second.
+class TProgressLine {
+ public:
+  explicit TProgressLine(std::ostream* Out) : FOut(Out) {}
+
+  void Frame(int Frames, TFrameSource& Source) {
+    if (!FOut) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FShown < std::chrono::milliseconds(250)) {
+      return;
+    }
+    FShown = now;
+    Show(Frames, Source.DoneFraction());
+  }
+
+  void Finish(int Frames) {
+    if (FOut) {
+      Show(Frames, std::nullopt);
+      *FOut << '\n' << std::flush;
+    }
+  }
+
+ private:
+  void Show(int Frames, std::optional<double> Done) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+    char line[96];
+    int n = std::snprintf(line, sizeof line, "\r%d frames, %.1f frames/s", Frames,
+                          seconds > 0 ? Frames / seconds : 0.0);
+    if (Done && n > 0 && n < static_cast<int>(sizeof line)) {
+      std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ", %.0f %%",
+                    100.0 * *Done);
+    }
+    *FOut << line << "\x1b[K" << std::flush;  // clear what a longer line left
+  }
+
+  std::ostream* FOut;
+  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point FShown{};
+};
 
 // The whole text as a number of type T, or nothing.
 template <typename T>
@@ -116,13 +166,15 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
   // Every source is checked before the first line is written.
+  std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
   for (const std::string& source : Options.Sources) {
-    sources.push_back(MakeFrameSource(source));
+    sources.push_back(MakeFrameSource(source, Options.Warnings ? *Options.Warnings : ignored));
   }
   if (Options.SaveSettingsFile) {
     SaveSettingsFile(params, *Options.SaveSettingsFile);
   }
+  TProgressLine progress(Options.Progress);
 
   std::unique_ptr<TX11Desktop> desktop;
   if (Options.Act) {
@@ -174,16 +226,21 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
       }
       Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
           << std::flush;
+      progress.Frame(frame, *source);
     }
   }
   if (translator) {
     translator->ReleaseButton();  // never leave the left button pressed behind
   }
+  progress.Finish(frame);
   return status;
 }
 
 int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err) {
-  CLI::App app("Tracks a hand in BMP frames and prints one JSON object per frame.", "pavrel-track");
+  CLI::App app(
+      "Tracks a hand in BMP frames, a video file or a capture device and prints one JSON "
+      "object per frame.",
+      "pavrel-track");
   TTrackOptions options;
   std::string names;
   for (const std::string& n : ParameterNames()) {
@@ -207,9 +264,11 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   long long frames = 0;
   CLI::Option* framesOption =
       app.add_option("--frames", frames, "Stop after N frames")->type_name("N");
+  bool listDevices = false;
+  app.add_flag("--list-devices", listDevices, "Print the capture devices (index: name) and exit");
   app.add_option("SOURCE", options.Sources,
-                 "A BMP file, or a folder whose .bmp files are taken in name order")
-      ->required();
+                 "A BMP file, a folder whose .bmp files are taken in name order, a video file "
+                 "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
   app.add_flag("--act", options.Act,
                "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
@@ -218,6 +277,7 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
         << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
   };
@@ -230,11 +290,23 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   } catch (const CLI::ParseError& e) {
     return usage(e.what());
   }
+  if (listDevices) {
+    ListDevices(Out);
+    return 0;
+  }
+  if (options.Sources.empty()) {
+    return usage("SOURCE is required");
+  }
   if (framesOption->count() > 0) {
     if (frames < 1) {
       return usage("--frames needs a positive number");
     }
     options.Frames = frames;
+  }
+  options.Warnings = &Err;
+  // The progress line is for a person watching a terminal, never for a log or a pipe.
+  if (&Err == &std::cerr && isatty(STDERR_FILENO)) {
+    options.Progress = &Err;
   }
   try {
     return RunTrack(options, Out);

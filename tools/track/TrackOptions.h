@@ -14,13 +14,15 @@ namespace pavrel::track {
 struct TTrackOptions {
   std::vector<std::string> Sources;
   std::vector<std::string> Settings;            // NAME=VALUE, applied in order
-  std::optional<long long> Frames;              // stop after this many frames
+  std::optional<long long> Frames;              // stop after this many frames (bounds a device)
   bool UserSettings = false;                    // start from the per-user store
   std::optional<std::string> SettingsFile;      // start from a settings file (.pvl)
   std::optional<std::string> SaveSettingsFile;  // write the set the run used
   // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
   // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
   bool Act = false;
+  std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
+  std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
