@@ -18,6 +18,7 @@
 
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
+#include "pipeline/FramePipeline.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
@@ -187,6 +188,8 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
 
   std::unique_ptr<THandTracker> tracker;
   std::unique_ptr<TMouseTranslator> translator;
+  std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
+  const TBitmap* current = nullptr;
   int status = 0;
   int frame = 0;
   for (const std::unique_ptr<TFrameSource>& source : sources) {
@@ -204,17 +207,19 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
                                                           std::max(1, input.Bitmap->Height()),
                                                           desktop.get());
+          pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
+          pipeline->SetOnScreenDisplay(false);
+          pipeline->SetTrackingActive(Options.Act);
+          pipeline->SetGrab([&current](TBitmap& Bitmap) {
+            Bitmap.Assign(*current);
+            return true;
+          });
         }
         try {
-          TTrackingResult result;
-          tracker->Track(*input.Bitmap, result);
-          translator->AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window,
-                                       result.Angle, result.HuMoment1, result.HuMoment2,
-                                       result.HuMoment3, result.HuMoment4);
-          TMouseAction action;
-          translator->Translate(Options.Act, action);
-          report.Result = result;
-          report.Code = action.Action;
+          current = &*input.Bitmap;
+          pipeline->ProcessFrame();
+          report.Result = pipeline->LastResult();
+          report.Code = pipeline->LastAction().Action;
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
