@@ -13,7 +13,7 @@
 #include "XTestWindows.h"
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
-#include "support/XServerFixture.h"
+#include "support/XServerTest.h"
 
 namespace pavrel {
 namespace {
@@ -25,19 +25,13 @@ constexpr int ScreenWidth = 1280;
 constexpr int ScreenHeight = 1024;
 
 // One server for the whole binary; each test cleans up its windows.
-class X11Desktop : public ::testing::Test {
+class X11Desktop : public XServerTest {
  protected:
-  static void SetUpTestSuite() {
-    try {
-      Server = std::make_unique<TXServerFixture>();
-    } catch (const std::exception& e) {
-      ServerError = e.what();
-    }
-  }
-  static void TearDownTestSuite() { Server.reset(); }
-
   void SetUp() override {
-    ASSERT_NE(Server, nullptr) << ServerError;
+    XServerTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     Connection.emplace(Server->Display());
     ASSERT_NE(Connection->Get(), nullptr);
     Desktop = std::make_unique<TX11Desktop>(Server->Display());
@@ -75,15 +69,10 @@ class X11Desktop : public ::testing::Test {
     }
   }
 
-  static std::unique_ptr<TXServerFixture> Server;
-  static std::string ServerError;
   std::optional<TTestConnection> Connection;
   std::unique_ptr<TX11Desktop> Desktop;
   std::vector<Window> Windows;
 };
-
-std::unique_ptr<TXServerFixture> X11Desktop::Server;
-std::string X11Desktop::ServerError;
 
 TEST_F(X11Desktop, PointerLandsOnThePixelOfItsUnits) {
   struct TCase {

@@ -22,7 +22,7 @@
 #include "image/BmpFile.h"
 #include "mouse/MouseTranslator.h"
 #include "mouse/RecordingDesktop.h"
-#include "support/XServerFixture.h"
+#include "support/XServerTest.h"
 #include "tracking/HandTracker.h"
 
 // Last: its macros (None, Status) clash with the headers above.
@@ -35,19 +35,13 @@ namespace fs = std::filesystem;
 
 constexpr int FrameCount = 12;
 
-class TrackAct : public ::testing::Test {
+class TrackAct : public XServerTest {
  protected:
-  static void SetUpTestSuite() {
-    try {
-      Server = std::make_unique<TXServerFixture>();
-    } catch (const std::exception& e) {
-      ServerError = e.what();
-    }
-  }
-  static void TearDownTestSuite() { Server.reset(); }
-
   void SetUp() override {
-    ASSERT_NE(Server, nullptr) << ServerError;
+    XServerTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     FDir = fs::temp_directory_path() / ("pavrel-track-act-" + std::to_string(::getpid()));
     fs::create_directories(FDir);
     for (int i = 0; i < FrameCount; ++i) {
@@ -123,16 +117,11 @@ class TrackAct : public ::testing::Test {
     return events;
   }
 
-  static std::unique_ptr<TXServerFixture> Server;
-  static std::string ServerError;
   fs::path FDir;
   std::vector<TBitmap> FFrames;
   Display* FConnection = nullptr;
   Window FCatcher = 0;
 };
-
-std::unique_ptr<TXServerFixture> TrackAct::Server;
-std::string TrackAct::ServerError;
 
 TEST_F(TrackAct, ActMovesThePointerPressesAndReleasesTheButton) {
   // What the same frames do to a recording desktop: the last pointer move, and Mouse Down.

@@ -67,13 +67,13 @@ static void pavrel_fake_device_init(PavrelFakeDevice* self) {
 static GList* pavrel_fake_provider_probe(GstDeviceProvider*) {
   std::scoped_lock lock(pavrel::test::DevicesLock);
   GList* list = nullptr;
-  for (const auto& spec : pavrel::test::Devices) {
-    GstCaps* caps = gst_caps_from_string(spec.Caps.c_str());
+  for (const auto& entry : pavrel::test::Devices) {
+    GstCaps* caps = gst_caps_from_string(entry.Caps.c_str());
     auto* device = static_cast<PavrelFakeDevice*>(
-        g_object_new(pavrel_fake_device_get_type(), "display-name", spec.Name.c_str(), "caps", caps,
-                     "device-class", "Video/Source", nullptr));
+        g_object_new(pavrel_fake_device_get_type(), "display-name", entry.Name.c_str(), "caps",
+                     caps, "device-class", "Video/Source", nullptr));
     gst_caps_unref(caps);
-    device->element = g_strdup(spec.Element.c_str());
+    device->element = g_strdup(entry.Element.c_str());
     list = g_list_append(list, device);  // floating, as the real providers hand them over
   }
   return list;
