@@ -1,0 +1,705 @@
+#include "app/MainDialog.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+#include <exception>
+#include <filesystem>
+#include <utility>
+
+#include "app/AboutDialog.h"
+#include "app/AppEvents.h"
+#include "app/DesktopFactory.h"
+#include "app/Fonts.h"
+#include "app/StopTrackingDialog.h"
+#include "app/ViewWidgets.h"
+#include "mouse/Desktop.h"
+#include "mouse/MouseTranslator.h"
+#include "pipeline/SaveFrame.h"
+#include "settings/Settings.h"
+#include "settings/dialog/ConfigurationDialog.h"
+#include "settings/dialog/UpdateTrackerParamsEvent.h"
+#include "tracking/HandTracker.h"
+#include "video/VideoSource.h"
+
+namespace pavrel {
+
+namespace {
+
+constexpr int kFrameWidth = 160;
+constexpr int kFrameHeight = 120;
+
+// Menu captions are shown as given: a device name's '&' is no mnemonic.
+QString MenuCaption(const std::string& Name) {
+  return QString::fromStdString(Name).replace('&', "&&");
+}
+
+}  // namespace
+
+TMainDialog::TMainDialog(TMainDialogOptions Options) : FOptions(std::move(Options)) {
+  if (!FOptions.CreateDesktop) {
+    FOptions.CreateDesktop = CreateX11Desktop;
+  }
+  if (!FOptions.MessageSink) {
+    FOptions.MessageSink = ShowMessageBox;
+  }
+  setObjectName("MainDialog");
+  setWindowTitle("Pavrel");
+  // Fixed single border, system menu and minimise box, no maximise box.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFont(SansSerifFont(11));
+  BuildLayout();
+  BuildMenus();
+  FormCreate();
+}
+
+TMainDialog::~TMainDialog() {
+  // A window destroyed without closing (tests, a failed start) still stops the video before
+  // anything a frame uses goes away; it writes no store.
+  ReleaseObjects();
+}
+
+void TMainDialog::SetAboutDialog(TAboutDialog* Dialog) {
+  FAboutDialog = Dialog;
+}
+
+void TMainDialog::SetConfigurationDialog(TConfigurationDialog* Dialog) {
+  FConfigurationDialog = Dialog;
+}
+
+void TMainDialog::SetStopTrackingDialog(TStopTrackingDialog* Dialog) {
+  FStopTrackingDialog = Dialog;
+}
+
+TStopTrackingDialog* TMainDialog::StopTrackingDialog() const {
+  return FStopTrackingDialog;
+}
+
+void TMainDialog::BuildLayout() {
+  ClientArea = new QWidget(this);
+  ClientArea->setObjectName("ClientArea");
+  ClientArea->setFixedSize(345, 241);
+  setCentralWidget(ClientArea);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  VideoDisplay = new QGroupBox("Video", ClientArea);
+  VideoDisplay->setObjectName("VideoDisplay");
+  VideoDisplay->setGeometry(0, 0, 345, 169);
+
+  RawVideo = new TRawVideoWidget(VideoDisplay);
+  RawVideo->setObjectName("RawVideo");
+  RawVideo->setGeometry(8, 16, kFrameWidth, kFrameHeight);
+
+  RenderedImage = new TRenderedImageWidget(VideoDisplay);
+  RenderedImage->setObjectName("RenderedImage");
+  RenderedImage->setGeometry(177, 16, kFrameWidth, kFrameHeight);
+  RenderedImage->SetOnClick([this] { Guarded([this] { RenderedImageClick(); }); });
+
+  RawVideoStream = new QLabel("Raw Video Stream", VideoDisplay);
+  RawVideoStream->setObjectName("RawVideoStream");
+  RawVideoStream->setGeometry(8, 144, 161, 13);
+  RawVideoStream->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+  RenderedVideoStream = new QLabel("Rendered Video Stream", VideoDisplay);
+  RenderedVideoStream->setObjectName("RenderedVideoStream");
+  RenderedVideoStream->setGeometry(176, 144, 161, 13);
+  RenderedVideoStream->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+  MouseActionDisplay = new QGroupBox("Mouse Action", ClientArea);
+  MouseActionDisplay->setObjectName("MouseActionDisplay");
+  MouseActionDisplay->setGeometry(0, 176, 345, 65);
+
+  ActionDisplay = new QLabel("No Action", MouseActionDisplay);
+  ActionDisplay->setObjectName("ActionDisplay");
+  ActionDisplay->setGeometry(8, 16, 329, 41);
+  ActionDisplay->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  ActionDisplay->setFont(SansSerifFont(32, true));
+
+  setTabOrder(VideoDisplay, MouseActionDisplay);
+
+  Timer = new QTimer(this);
+  Timer->setObjectName("Timer");
+  Timer->setInterval(1000);
+  connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+
+  OpenDialog = new QFileDialog(this);
+  OpenDialog->setObjectName("OpenDialog");
+  OpenDialog->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog->setFileMode(QFileDialog::ExistingFile);
+
+  SaveDialog = new QFileDialog(this);
+  SaveDialog->setObjectName("SaveDialog");
+  SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+  SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog->setFileMode(QFileDialog::AnyFile);
+}
+
+void TMainDialog::BuildMenus() {
+  auto command = [this](QMenu* Menu, const char* Name, const QString& Caption,
+                        void (TMainDialog::*Handler)()) {
+    QAction* action = Menu->addAction(Caption);
+    action->setObjectName(Name);
+    connect(action, &QAction::triggered, this,
+            [this, Handler] { Guarded([this, Handler] { (this->*Handler)(); }); });
+    return action;
+  };
+  auto separator = [](QMenu* Menu, const char* Name) {
+    QAction* action = Menu->addSeparator();
+    action->setObjectName(Name);
+    return action;
+  };
+
+  MainMenu = menuBar();
+  MainMenu->setObjectName("MainMenu");
+  // The menu bar belongs to the window on every platform, as the window's size assumes.
+  MainMenu->setNativeMenuBar(false);
+
+  File1 = MainMenu->addMenu("File");
+  File1->setObjectName("File1");
+  OpenSettings1 =
+      command(File1, "OpenSettings1", "Open Settings...", &TMainDialog::OpenSettings1Click);
+  SaveSettings1 =
+      command(File1, "SaveSettings1", "Save Settings...", &TMainDialog::SaveSettings1Click);
+  N1 = separator(File1, "N1");
+  Exit1 = command(File1, "Exit1", "Exit", &TMainDialog::Exit1Click);
+
+  TrackerMenuItem = MainMenu->addMenu("Tracker");
+  TrackerMenuItem->setObjectName("TrackerMenuItem");
+  StartTrackingMenuItem = command(TrackerMenuItem, "StartTrackingMenuItem", "Start Tracking",
+                                  &TMainDialog::StartTrackingMenuItemClick);
+  StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", "Stop Tracking",
+                                 &TMainDialog::StopTrackingMenuItemClick);
+  StopTrackingMenuItem->setEnabled(false);
+  SetTrackerMenuEnabled(false);
+
+  Configuration1 = MainMenu->addMenu("Configuration");
+  Configuration1->setObjectName("Configuration1");
+  AdjustTrackerParameters1 =
+      command(Configuration1, "AdjustTrackerParameters1", "Adjust Tracker Parameters...",
+              &TMainDialog::AdjustTrackerParameters1Click);
+
+  DeviceMenu = MainMenu->addMenu("Source");
+  DeviceMenu->setObjectName("DeviceMenu");
+  StopVideoMenuItem =
+      command(DeviceMenu, "StopVideoMenuItem", "Stop Video", &TMainDialog::StopVideoMenuItemClick);
+  N5 = separator(DeviceMenu, "N5");
+  File2 = command(DeviceMenu, "File2", "File...", &TMainDialog::File2Click);
+  N2 = separator(DeviceMenu, "N2");
+
+  Help1 = MainMenu->addMenu("Help");
+  Help1->setObjectName("Help1");
+  About1 = command(Help1, "About1", "About", &TMainDialog::About1Click);
+
+  VideoPopupMenu = new QMenu(this);
+  VideoPopupMenu->setObjectName("VideoPopupMenu");
+  SaveCurrentImagetoBitmap1 =
+      command(VideoPopupMenu, "SaveCurrentImagetoBitmap1", "Save Frame To Bitmap...",
+              &TMainDialog::SaveCurrentImagetoBitmap1Click);
+  N3 = separator(VideoPopupMenu, "N3");
+  ViewModeGroup = new QActionGroup(this);
+  ViewModeGroup->setExclusive(true);
+  RGBImageItem =
+      command(VideoPopupMenu, "RGBImageItem", "RGB Video", &TMainDialog::RGBImageItemClick);
+  HueImageItem =
+      command(VideoPopupMenu, "HueImageItem", "Hue Video", &TMainDialog::HueImageItemClick);
+  HandImageItem = command(VideoPopupMenu, "HandImageItem", "Back Projection Video",
+                          &TMainDialog::HandImageItemClick);
+  for (QAction* item : {RGBImageItem, HueImageItem, HandImageItem}) {
+    item->setCheckable(true);
+    ViewModeGroup->addAction(item);
+  }
+  RGBImageItem->setChecked(true);
+  N6 = separator(VideoPopupMenu, "N6");
+  OnScreenDisplayMenuItem = command(VideoPopupMenu, "OnScreenDisplayMenuItem", "On Screen Display",
+                                    &TMainDialog::OnScreenDisplayMenuItemClick);
+  OnScreenDisplayMenuItem->setCheckable(true);
+  OnScreenDisplayMenuItem->setChecked(true);
+  RenderedImage->SetPopupMenu(VideoPopupMenu);
+}
+
+void TMainDialog::FormCreate() {
+  // 1. The video and its device enumerator; one Source item per device, tagged by index.
+  FVideo = std::make_unique<TVideoSource>();
+  TSysDevEnum& devices = FVideo->DeviceEnumerator();
+  for (int i = 0; i < devices.DeviceCount(); ++i) {
+    QAction* item = DeviceMenu->addAction(MenuCaption(devices.DeviceName(i)));
+    item->setObjectName(QString("Device%1").arg(i));
+    item->setData(i);
+    connect(item, &QAction::triggered, this,
+            [this, i] { Guarded([this, i] { OnSelectDevice(i); }); });
+  }
+  // 2., 3. The tracker with the whole frame as its home rectangle, and a copy of its set.
+  TheTracker = std::make_unique<THandTracker>(TRect{0, 0, kFrameWidth, kFrameHeight});
+  TrackerParameters = TheTracker->GetParameters();
+  // The desktop the actions reach. Without one the program tracks and shows, and acts on
+  // nothing; the user is told once, when tracking first starts.
+  try {
+    FDesktop = FOptions.CreateDesktop();
+  } catch (const std::exception& e) {
+    FDesktop.reset();
+    FDesktopError = QString::fromLocal8Bit(e.what());
+  }
+  // 4. The translator: smoothing length 5 over 160 x 120 frames.
+  TheTranslator = std::make_unique<TMouseTranslator>(5, kFrameWidth, kFrameHeight, FDesktop.get());
+  // 6., 7., 8. Defaults, the per-user store over them, and the set to the tracker.
+  TrackerParameters = DefaultParameters();
+  ReadUserStore(TrackerParameters);
+  TheTracker->SetParameters(TrackerParameters);
+  // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
+  // image, which starts black.
+  FPipeline = std::make_unique<TFramePipeline>(*TheTracker, *TheTranslator);
+  FPipeline->SetGrab(
+      [this](TBitmap& Bitmap) { return FVideo->SampleGrabber().CopyCurrentFrame(Bitmap); });
+  FPipeline->SetViewMode(TViewMode::RGB);
+  FPipeline->SetOnScreenDisplay(true);
+  FPipeline->SetOnLabel([this](const TActionLabel& Label) {
+    {
+      std::scoped_lock lock(FLabelMutex);
+      FPendingLabel = Label;
+    }
+    if (!FLabelQueued.exchange(true)) {
+      QMetaObject::invokeMethod(
+          this, [this] { ApplyLabel(); }, Qt::QueuedConnection);
+    }
+  });
+  FPipeline->SetOnViewChanged([this] {
+    if (!FViewRepaintQueued.exchange(true)) {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            FViewRepaintQueued = false;
+            RenderedImage->update();
+          },
+          Qt::QueuedConnection);
+    }
+  });
+  RenderedImage->SetPipeline(FPipeline.get());
+  // 10. The label starts black.
+  QPalette palette = ActionDisplay->palette();
+  palette.setColor(QPalette::WindowText, Qt::black);
+  ActionDisplay->setPalette(palette);
+  // 11. Not tracking.
+  FPipeline->SetTrackingActive(false);
+  // 13. The first saved frame tries 1.bmp.
+  SaveCount = 1;
+
+  // Frames and the raw preview, from the streaming thread.
+  FVideo->SampleGrabber().SetOnBuffer([this](TSampleGrabber& /*Sender*/, double /*SampleTime*/,
+                                             const std::uint8_t* /*pBuffer*/,
+                                             int /*BufferLen*/) { TheSampleGrabberBuffer(); });
+  FVideo->SampleGrabber().SetOnError(
+      [this](const std::string& Message) { FrameFailed(QString::fromStdString(Message)); });
+  FVideo->SetOnCaptureFormatError([this](const std::string& Message) {
+    ShowMessage(TMessageKind::OwnerlessError, QString::fromStdString(Message));
+  });
+  RawVideo->SetVideoWindow(&FVideo->VideoWindow());
+  FVideo->VideoWindow().SetOnFrame([this] {
+    if (!FRawRepaintQueued.exchange(true)) {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            FRawRepaintQueued = false;
+            RawVideo->update();
+          },
+          Qt::QueuedConnection);
+    }
+  });
+}
+
+void TMainDialog::ApplyLabel() {
+  FLabelQueued = false;
+  TActionLabel label;
+  {
+    std::scoped_lock lock(FLabelMutex);
+    label = FPendingLabel;
+  }
+  const QString caption = QString::fromStdString(label.Caption);
+  if (ActionDisplay->text() != caption) {
+    ActionDisplay->setText(caption);
+  }
+  const QColor colour = label.Red ? QColor(255, 0, 0) : QColor(0, 0, 0);
+  if (ActionDisplay->palette().color(QPalette::WindowText) != colour) {
+    QPalette palette = ActionDisplay->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    ActionDisplay->setPalette(palette);
+  }
+}
+
+void TMainDialog::TheSampleGrabberBuffer() {
+  FFramesHandled.fetch_add(1, std::memory_order_relaxed);
+  // The thread's edge: nothing a frame throws goes back into the video service.
+  try {
+    FPipeline->ProcessFrame();
+  } catch (const std::exception& e) {
+    FrameFailed(QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    FrameFailed("Unknown error");
+  }
+}
+
+void TMainDialog::FrameFailed(const QString& Message) {
+  FFrameFailures.fetch_add(1);
+  // The first failure of a video run is shown; the rest of the run only counts, so that a
+  // source that fails on every frame does not pile up boxes.
+  if (!FFrameFailureShown.exchange(true)) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, Message] {
+          ShowMessage(TMessageKind::StandardError,
+                      QString("A video frame could not be processed: %1").arg(Message));
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+bool TMainDialog::TrackingActive() const {
+  return FPipeline != nullptr && FPipeline->TrackingActive();
+}
+
+void TMainDialog::ShowMessage(TMessageKind Kind, const QString& Text) {
+  FOptions.MessageSink(Kind, Text, Kind == TMessageKind::OwnerlessError ? nullptr : this);
+}
+
+void TMainDialog::Guarded(const std::function<void()>& Command) {
+  // After the close the objects the commands use are gone; the program is ending.
+  if (FClosed) {
+    return;
+  }
+  try {
+    Command();
+  } catch (const std::exception& e) {
+    ShowMessage(TMessageKind::StandardError, QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TMainDialog::SetTrackerMenuEnabled(bool Enabled) {
+  TrackerMenuItem->menuAction()->setEnabled(Enabled);
+}
+
+void TMainDialog::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  if (!FCentred) {
+    // Centred on the screen when it first opens.
+    FCentred = true;
+    if (const QScreen* screen = this->screen()) {
+      const QRect area = screen->availableGeometry();
+      const QSize size = frameGeometry().size();
+      move(area.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
+  }
+}
+
+void TMainDialog::changeEvent(QEvent* Event) {
+  QMainWindow::changeEvent(Event);
+  if (Event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    FormActivate();
+  }
+}
+
+void TMainDialog::FormActivate() {
+  // Topmost from its first activation on, without moving or resizing: the flag goes to the
+  // platform window directly, since QWidget::setWindowFlags would hide and re-create it.
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+    return;
+  }
+  overrideWindowFlags(windowFlags() | Qt::WindowStaysOnTopHint);
+  if (QWindow* window = windowHandle()) {
+    window->setFlags(window->flags() | Qt::WindowStaysOnTopHint);
+  }
+}
+
+bool TMainDialog::event(QEvent* Event) {
+  if (Event->type() == WM_STOPTRACKER) {
+    WMStopTracker();
+    Event->accept();
+    return true;
+  }
+  if (Event->type() == WM_UPDATETRACKERPARAMS) {
+    if (const TTrackerParameters* params =
+            static_cast<TUpdateTrackerParamsEvent*>(Event)->Parameters()) {
+      WMUpdateTrackerParamsHandler(*params);
+    }
+    Event->accept();
+    return true;
+  }
+  return QMainWindow::event(Event);
+}
+
+void TMainDialog::closeEvent(QCloseEvent* Event) {
+  if (!FClosed) {
+    FormCloseQuery();
+  }
+  // The close is never refused.
+  Event->accept();
+  emit CloseCompleted();
+}
+
+void TMainDialog::FormCloseQuery() {
+  // 1. to 4.: timer off, video stopped and torn down before anything a frame uses is freed.
+  ReleaseObjects();
+  // 5. The parameters of the moment, calibration included.
+  WriteUserStore(TrackerParameters);
+  FClosed = true;
+}
+
+void TMainDialog::ReleaseObjects() {
+  if (Timer != nullptr) {
+    Timer->stop();
+  }
+  if (FVideo) {
+    try {
+      FVideo->Close();
+    } catch (const std::exception& e) {
+      // Closing goes on: the video layer guarantees no frame runs after a failed stop too.
+      qWarning("Pavrel: stopping the video failed: %s", e.what());
+    }
+    RawVideo->SetVideoWindow(nullptr);
+    FVideo.reset();
+  }
+  // No frame runs any more: a left button the translator pressed is released now.
+  if (TheTranslator) {
+    TheTranslator->ReleaseButton();
+  }
+  RenderedImage->SetPipeline(nullptr);
+  FPipeline.reset();  // the working bitmap and the on-screen display go with it
+  TheTracker.reset();
+  TheTranslator.reset();
+  FDesktop.reset();
+}
+
+// File menu ---------------------------------------------------------------------------
+
+void TMainDialog::Exit1Click() {
+  close();
+}
+
+void TMainDialog::About1Click() {
+  if (FAboutDialog != nullptr) {
+    FAboutDialog->exec();
+  }
+}
+
+void TMainDialog::OpenSettings1Click() {
+  OpenDialog->setNameFilter("Pavrel configuration files (*.pvl *.PVL)");
+  OpenDialog->setDefaultSuffix("pvl");
+  OpenDialog->selectFile(FOpenDialogFileName);
+  if (OpenDialog->exec() != QDialog::Accepted || OpenDialog->selectedFiles().isEmpty()) {
+    return;
+  }
+  FOpenDialogFileName = OpenDialog->selectedFiles().constFirst();
+  // All ten values or none; the tracker keeps its set until the settings dialog or a
+  // calibration hands the window's set over.
+  OpenSettingsFile(FOpenDialogFileName.toStdString(), TrackerParameters);
+}
+
+void TMainDialog::SaveSettings1Click() {
+  SaveDialog->setNameFilter("Pavrel files (*.pvl *.PVL)");
+  SaveDialog->setDefaultSuffix("pvl");
+  if (SaveDialog->exec() != QDialog::Accepted || SaveDialog->selectedFiles().isEmpty()) {
+    return;
+  }
+  const QString fileName = SaveDialog->selectedFiles().constFirst();
+  try {
+    SaveSettingsFile(TrackerParameters, fileName.toStdString());
+  } catch (const std::exception& e) {
+    ShowMessage(TMessageKind::OwnerlessError, QString::fromLocal8Bit(e.what()));
+  }
+}
+
+// Tracker menu and the stop window ------------------------------------------------------
+
+void TMainDialog::StartTrackingMenuItemClick() {
+  if (Released()) {
+    return;
+  }
+  StartTrackingMenuItem->setEnabled(false);
+  StopTrackingMenuItem->setEnabled(true);
+  if (FStopTrackingDialog != nullptr) {
+    FStopTrackingDialog->MainWindowHandle = this;
+    FStopTrackingDialog->show();
+  }
+  FPipeline->SetTrackingActive(!FPipeline->TrackingActive());
+  if (!PointerActionsAvailable() && !FDesktopNoticeShown) {
+    FDesktopNoticeShown = true;
+    ShowMessage(TMessageKind::Information,
+                QString("Pointer actions are not available: %1\nTracking runs and shows the "
+                        "recognised actions, but the pointer and the windows are left alone.")
+                    .arg(FDesktopError));
+  }
+}
+
+void TMainDialog::StopTrackingMenuItemClick() {
+  if (Released()) {
+    return;
+  }
+  StartTrackingMenuItem->setEnabled(true);
+  StopTrackingMenuItem->setEnabled(false);
+  FPipeline->SetTrackingActive(!FPipeline->TrackingActive());
+  // A frame still running with the old flag may press the button; the view lock waits for
+  // it, and then a held left button is released.
+  std::scoped_lock lock(FPipeline->ViewLock());
+  TheTranslator->ReleaseButton();
+}
+
+void TMainDialog::WMStopTracker() {
+  // A click of the Stop item: depends on the item's own state only, not on the Tracker
+  // menu's, so the button also stops tracking after Stop Video.
+  if (StopTrackingMenuItem->isEnabled()) {
+    StopTrackingMenuItem->trigger();
+  }
+  if (FStopTrackingDialog != nullptr) {
+    FStopTrackingDialog->hide();
+  }
+}
+
+void TMainDialog::RenderedImageClick() {
+  if (Released()) {
+    return;
+  }
+  if (!HueImageItem->isChecked()) {
+    return;
+  }
+  // Under the view lock no frame runs: the samples and the new set belong together.
+  std::scoped_lock lock(FPipeline->ViewLock());
+  CalibrateHueBounds(FPipeline->ViewSource(), TrackerParameters.LHueBound,
+                     TrackerParameters.HHueBound);
+  TheTracker->SetParameters(TrackerParameters);
+}
+
+// Configuration menu ------------------------------------------------------------------
+
+void TMainDialog::AdjustTrackerParameters1Click() {
+  // The dialog takes the window's set and shows itself, or only comes to the front when it
+  // is shown already.
+  if (FConfigurationDialog != nullptr) {
+    FConfigurationDialog->ShowParameters(TrackerParameters, this);
+  }
+}
+
+void TMainDialog::WMUpdateTrackerParamsHandler(const TTrackerParameters& Params) {
+  TrackerParameters = Params;
+  if (TheTracker) {
+    TheTracker->SetParameters(TrackerParameters);
+  }
+}
+
+// Source menu -------------------------------------------------------------------------
+
+void TMainDialog::VideoStarted() {
+  Timer->start();
+  SetTrackerMenuEnabled(true);
+}
+
+void TMainDialog::OnSelectDevice(int Tag) {
+  if (Released()) {
+    return;
+  }
+  FFrameFailureShown = false;
+  FVideo->SelectDevice(Tag);
+  VideoStarted();
+}
+
+void TMainDialog::File2Click() {
+  OpenDialog->setNameFilter("Video Files (*)");
+  // A video file's name is taken as typed; no settings extension is added to it.
+  OpenDialog->setDefaultSuffix(QString());
+  FOpenDialogFileName.clear();
+  // QFileDialog::selectFile ignores an empty name; the file name box is cleared directly.
+  if (auto* fileName = OpenDialog->findChild<QLineEdit*>("fileNameEdit")) {
+    fileName->clear();
+  }
+  if (OpenDialog->exec() != QDialog::Accepted || OpenDialog->selectedFiles().isEmpty()) {
+    return;
+  }
+  FOpenDialogFileName = OpenDialog->selectedFiles().constFirst();
+  PlayVideoFile(FOpenDialogFileName);
+}
+
+void TMainDialog::PlayVideoFile(const QString& FileName) {
+  if (Released()) {
+    return;
+  }
+  FFrameFailureShown = false;
+  FVideo->PlayFile(FileName.toStdString());
+  VideoStarted();
+}
+
+void TMainDialog::StopVideoMenuItemClick() {
+  if (Released()) {
+    return;
+  }
+  Timer->stop();
+  FVideo->StopVideo();
+  SetTrackerMenuEnabled(false);
+  FPipeline->PaintViewBlack();
+  RenderedImage->update();
+}
+
+// Popup menu and timer ----------------------------------------------------------------
+
+void TMainDialog::TimerTimer() {
+  if (Released()) {
+    return;
+  }
+  FPipeline->TimerTick();
+}
+
+void TMainDialog::RGBImageItemClick() {
+  if (Released()) {
+    return;
+  }
+  RGBImageItem->setChecked(true);
+  FPipeline->SetViewMode(TViewMode::RGB);
+}
+
+void TMainDialog::HueImageItemClick() {
+  if (Released()) {
+    return;
+  }
+  HueImageItem->setChecked(true);
+  FPipeline->SetViewMode(TViewMode::Hue);
+}
+
+void TMainDialog::HandImageItemClick() {
+  if (Released()) {
+    return;
+  }
+  HandImageItem->setChecked(true);
+  FPipeline->SetViewMode(TViewMode::BackProjection);
+}
+
+void TMainDialog::OnScreenDisplayMenuItemClick() {
+  if (Released()) {
+    return;
+  }
+  // The check item has toggled its own mark; the next frame follows it.
+  FPipeline->SetOnScreenDisplay(OnScreenDisplayMenuItem->isChecked());
+}
+
+void TMainDialog::SaveCurrentImagetoBitmap1Click() {
+  if (Released()) {
+    return;
+  }
+  // Never overwrites: the first free number from SaveCount on; the next save starts after it.
+  // The copy is taken under the view lock, so it is one frame's complete picture.
+  const std::int32_t used =
+      SaveFrameToBitmap(FPipeline->ViewImageCopy(), std::filesystem::current_path(), SaveCount);
+  SaveCount = used + 1;
+}
+
+}  // namespace pavrel

@@ -1,0 +1,212 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "app/MessageBoxes.h"
+#include "pipeline/FramePipeline.h"
+#include "tracking/TrackerTypes.h"
+
+class QAction;
+class QActionGroup;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QTimer;
+
+namespace pavrel {
+
+class TAboutDialog;
+class TConfigurationDialog;
+class TDesktop;
+class THandTracker;
+class TMouseTranslator;
+class TRawVideoWidget;
+class TRenderedImageWidget;
+class TStopTrackingDialog;
+class TVideoSource;
+
+struct TMainDialogOptions {
+  // Makes the desktop that pointer and window actions reach; throws std::runtime_error when
+  // there is none (no X display). Empty: the X11 desktop of $DISPLAY.
+  std::function<std::unique_ptr<TDesktop>()> CreateDesktop;
+  // Shows the message boxes. Empty: real, modal boxes.
+  TMessageSink MessageSink;
+};
+
+// The main window. It owns every long-lived object (video, tracker, translator, desktop,
+// frame pipeline, parameter set) and runs the menus' commands on the UI thread; the frame
+// handler runs on the video's streaming thread and hands the label and repaints back here.
+class TMainDialog : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMainDialog(TMainDialogOptions Options = {});
+  ~TMainDialog() override;
+
+  // The windows created after this one (program entry); they live as long as it does.
+  void SetAboutDialog(TAboutDialog* Dialog);
+  void SetConfigurationDialog(TConfigurationDialog* Dialog);
+  void SetStopTrackingDialog(TStopTrackingDialog* Dialog);
+  TStopTrackingDialog* StopTrackingDialog() const;
+
+  // Controls.
+  QWidget* ClientArea = nullptr;
+  QGroupBox* VideoDisplay = nullptr;
+  TRawVideoWidget* RawVideo = nullptr;
+  TRenderedImageWidget* RenderedImage = nullptr;
+  QLabel* RawVideoStream = nullptr;
+  QLabel* RenderedVideoStream = nullptr;
+  QGroupBox* MouseActionDisplay = nullptr;
+  QLabel* ActionDisplay = nullptr;
+
+  // Main menu.
+  QMenuBar* MainMenu = nullptr;
+  QMenu* File1 = nullptr;
+  QAction* OpenSettings1 = nullptr;
+  QAction* SaveSettings1 = nullptr;
+  QAction* N1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QMenu* TrackerMenuItem = nullptr;
+  QAction* StartTrackingMenuItem = nullptr;
+  QAction* StopTrackingMenuItem = nullptr;
+  QMenu* Configuration1 = nullptr;
+  QAction* AdjustTrackerParameters1 = nullptr;
+  QMenu* DeviceMenu = nullptr;
+  QAction* StopVideoMenuItem = nullptr;
+  QAction* N5 = nullptr;
+  QAction* File2 = nullptr;
+  QAction* N2 = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction* About1 = nullptr;
+
+  // Popup menu of RenderedImage.
+  QMenu* VideoPopupMenu = nullptr;
+  QAction* SaveCurrentImagetoBitmap1 = nullptr;
+  QAction* N3 = nullptr;
+  QActionGroup* ViewModeGroup = nullptr;
+  QAction* RGBImageItem = nullptr;
+  QAction* HueImageItem = nullptr;
+  QAction* HandImageItem = nullptr;
+  QAction* N6 = nullptr;
+  QAction* OnScreenDisplayMenuItem = nullptr;
+
+  QTimer* Timer = nullptr;
+  // Shared by Open Settings and Source > File...; keeps its last file name.
+  QFileDialog* OpenDialog = nullptr;
+  QFileDialog* SaveDialog = nullptr;
+
+  // The main window's copy of the parameter set (defaults, then the per-user store).
+  TTrackerParameters TrackerParameters;
+  // The number the next saved frame tries first.
+  std::int32_t SaveCount = 0;
+
+  // Menu commands and events (UI thread).
+  void FormActivate();
+  void Exit1Click();
+  void About1Click();
+  void OpenSettings1Click();
+  void SaveSettings1Click();
+  void StartTrackingMenuItemClick();
+  void StopTrackingMenuItemClick();
+  void AdjustTrackerParameters1Click();
+  void StopVideoMenuItemClick();
+  void File2Click();
+  void OnSelectDevice(int Tag);
+  void TimerTimer();
+  void RGBImageItemClick();
+  void HueImageItemClick();
+  void HandImageItemClick();
+  void OnScreenDisplayMenuItemClick();
+  void SaveCurrentImagetoBitmap1Click();
+  void RenderedImageClick();
+  void WMStopTracker();
+  void WMUpdateTrackerParamsHandler(const TTrackerParameters& Params);
+
+  // The bodies of Source > File... (after its dialog) and of a device item: start the video,
+  // the frame-rate timer and the Tracker menu. Raise when the video cannot start.
+  void PlayVideoFile(const QString& FileName);
+
+  // The frame handler: runs on the streaming thread, one frame at a time.
+  void TheSampleGrabberBuffer();
+
+  bool TrackingActive() const;
+  // False when the desktop could not be created: the program tracks but acts on nothing.
+  bool PointerActionsAvailable() const { return FDesktop != nullptr; }
+  // Frames that failed since the program started; only the first of a video run is shown.
+  int FrameFailureCount() const { return FFrameFailures.load(); }
+  // Frames handled since the program started (not reset by the timer).
+  std::int64_t FramesHandled() const { return FFramesHandled.load(); }
+  bool Closed() const { return FClosed; }
+
+  // Owned objects; valid until the window has closed.
+  TFramePipeline& Pipeline() { return *FPipeline; }
+  THandTracker& Tracker() { return *TheTracker; }
+  TMouseTranslator& Translator() { return *TheTranslator; }
+  TVideoSource& Video() { return *FVideo; }
+
+ signals:
+  // Emitted once the close steps have run; the program then ends.
+  void CloseCompleted();
+
+ protected:
+  bool event(QEvent* Event) override;
+  void changeEvent(QEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+
+ private:
+  void BuildLayout();
+  void BuildMenus();
+  void FormCreate();
+  void FormCloseQuery();
+  // Closing steps 1 to 4: no frame runs afterwards and the owned objects are gone.
+  void ReleaseObjects();
+  // True once the close released the owned objects: commands then do nothing.
+  bool Released() const { return FPipeline == nullptr; }
+  void SetTrackerMenuEnabled(bool Enabled);
+  void VideoStarted();
+  // Runs a command; what it throws goes to the standard error box.
+  void Guarded(const std::function<void()>& Command);
+  void ShowMessage(TMessageKind Kind, const QString& Text);
+  void FrameFailed(const QString& Message);
+  void ApplyLabel();
+
+  TMainDialogOptions FOptions;
+  QPointer<TAboutDialog> FAboutDialog;
+  QPointer<TConfigurationDialog> FConfigurationDialog;
+  QPointer<TStopTrackingDialog> FStopTrackingDialog;
+
+  std::unique_ptr<TVideoSource> FVideo;
+  std::unique_ptr<THandTracker> TheTracker;
+  std::unique_ptr<TDesktop> FDesktop;
+  QString FDesktopError;
+  bool FDesktopNoticeShown = false;
+  std::unique_ptr<TMouseTranslator> TheTranslator;
+  std::unique_ptr<TFramePipeline> FPipeline;
+
+  QString FOpenDialogFileName;
+  bool FClosed = false;
+  bool FCentred = false;
+
+  // Streaming thread -> UI thread hand-over, one queued call at a time.
+  std::mutex FLabelMutex;
+  TActionLabel FPendingLabel;
+  std::atomic<bool> FLabelQueued{false};
+  std::atomic<bool> FViewRepaintQueued{false};
+  std::atomic<bool> FRawRepaintQueued{false};
+
+  std::atomic<int> FFrameFailures{0};
+  std::atomic<bool> FFrameFailureShown{false};
+  std::atomic<std::int64_t> FFramesHandled{0};
+};
+
+}  // namespace pavrel
