@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QStaticText>
+
 #include <QString>
 #include <algorithm>
 #include <stdexcept>
@@ -86,8 +87,12 @@ TOnScreenDisplay::TOnScreenDisplay() = default;
 TOnScreenDisplay::~TOnScreenDisplay() = default;
 
 TOnScreenDisplay::TFont& TOnScreenDisplay::Font() {
-  if (FFont) {
-    return *FFont;
+  // Qt's font engines, and the laid-out texts that point into them, belong to the thread that
+  // made them and end with it; each drawing thread (a new streaming thread for every video
+  // run) keeps its own, which goes before Qt's own per-thread caches when the thread ends.
+  thread_local std::unique_ptr<TFont> perThread;
+  if (perThread) {
+    return *perThread;
   }
   if (QGuiApplication::instance() == nullptr) {
     throw std::logic_error("The on-screen display needs a QGuiApplication for its text");
@@ -108,8 +113,8 @@ TOnScreenDisplay::TFont& TOnScreenDisplay::Font() {
   font->Font.setPixelSize(size);
   font->PixelSize = size;
   font->Ascent = QFontMetrics(font->Font).ascent();
-  FFont = std::move(font);
-  return *FFont;
+  perThread = std::move(font);
+  return *perThread;
 }
 
 int TOnScreenDisplay::TextWidth(const std::string& Text) {
