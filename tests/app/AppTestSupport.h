@@ -69,7 +69,8 @@ class TTemporaryStore {
 };
 
 // Runs the main window's frame handler on a thread of its own, as the video's streaming
-// thread does, with the pipeline grabbing Frame; then delivers the queued UI updates.
+// thread does, with the pipeline grabbing Frame; then delivers the queued UI updates. Every
+// call starts a fresh thread, as a later video run may hand its frames to another thread.
 void FeedFrames(TMainDialog& Window, const TBitmap& Frame, int Count);
 // Delivers pending queued calls (label, repaint, boxes) on the UI thread.
 void DeliverQueuedCalls();

@@ -92,10 +92,9 @@ TBitmap TTrackingClip::Frame(int Index) {
       const double c = (x + 0.5) / 2.0 - 0.5;
       if (Inside(place.Shape, place.Row, place.Column, r, c)) {
         // A little texture, as skin has, so that calibration finds a spread of hues.
-        const auto noise = static_cast<int>((static_cast<std::uint32_t>(x * 73856093) ^
-                                             static_cast<std::uint32_t>(y * 19349663)) %
-                                            9) -
-                           4;
+        const std::uint32_t hash = (static_cast<std::uint32_t>(x) * 73856093u) ^
+                                   (static_cast<std::uint32_t>(y) * 19349663u);
+        const int noise = static_cast<int>(hash % 9) - 4;
         TRGBTriple skin = Skin;
         skin.rgbtGreen = static_cast<std::uint8_t>(std::clamp(skin.rgbtGreen + noise, 0, 255));
         pixels[x] = skin;

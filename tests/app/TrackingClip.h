@@ -23,7 +23,7 @@ struct TTrackingClip {
   static constexpr int Width = 320;
   static constexpr int Height = 240;
 
-  static constexpr int CalibrationFrames = 180;  // solid block over the calibration box
+  static constexpr int CalibrationFrames = 240;  // solid block over the calibration box
   static constexpr int SettleFrames = 45;        // hollow block at the centre
   static constexpr int MoveFrames = 30;          // per leg
   static constexpr int HoldFrames = 45;          // per waypoint

@@ -21,6 +21,7 @@
 #include "app/MainDialog.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
+#include "mouse/RecordingDesktop.h"
 #include "settings/Settings.h"
 #include "tracking/HandTracker.h"
 #include "video/VideoSource.h"
@@ -31,9 +32,11 @@ namespace {
 using test::TRecordedMessages;
 using test::TTemporaryStore;
 
+// Recorded boxes, and a recording desktop so that no test depends on an X display.
 TMainDialogOptions Options(TRecordedMessages& Messages) {
   TMainDialogOptions options;
   options.MessageSink = Messages.Sink();
+  options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
   return options;
 }
 
