@@ -11,9 +11,13 @@ std::size_t RowStride(int Width, TPixelFormat Format) {
   return ((bits + 31) / 32) * 4;
 }
 
-TBitmap::TBitmap(int Width, int Height, TPixelFormat Format) { Reshape(Width, Height, Format); }
+TBitmap::TBitmap(int Width, int Height, TPixelFormat Format) {
+  Reshape(Width, Height, Format);
+}
 
-TBitmap::TBitmap(const TBitmap& Other) { Assign(Other); }
+TBitmap::TBitmap(const TBitmap& Other) {
+  Assign(Other);
+}
 
 TBitmap& TBitmap::operator=(const TBitmap& Other) {
   Assign(Other);
@@ -71,7 +75,9 @@ void TBitmap::Assign(const TBitmap& Source) {
   FPalette = Source.FPalette;
 }
 
-void TBitmap::FillBlack() { std::fill(FPixels.begin(), FPixels.end(), std::uint8_t{0}); }
+void TBitmap::FillBlack() {
+  std::fill(FPixels.begin(), FPixels.end(), std::uint8_t{0});
+}
 
 std::uint8_t* TBitmap::ScanLine(int Row) {
   assert(Row >= 0 && Row < FHeight);

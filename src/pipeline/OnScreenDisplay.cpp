@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QStaticText>
+
 #include <QString>
 #include <algorithm>
 #include <stdexcept>
@@ -19,18 +21,30 @@ struct TOnScreenDisplay::TFont {
   QFont Font;
   int PixelSize = 0;
   int Ascent = 0;
-  // Texts drawn once into small images, with their advance widths: the caption and the rate
-  // change rarely. Each frame only copies the image. (A QStaticText kept from frame to frame
-  // crashes inside Qt's FreeType engine once the frame thread that prepared it has ended and
-  // another one draws it; drawing into a plain image works on any thread.)
+  // Laid-out texts with their advance widths: the caption and the rate change rarely.
   struct TText {
-    QImage Image;   // white text on transparent, covering the text cell and any ink outside it
-    QPoint Offset;  // the image's top-left corner relative to the text's top-left corner
+    QStaticText Text;
     int Width = 0;
   };
   std::unordered_map<std::string, TText> Texts;
 
-  const TText& Text(const std::string& String);
+  const TText& Text(const std::string& String) {
+    auto found = Texts.find(String);
+    if (found != Texts.end()) {
+      return found->second;
+    }
+    if (Texts.size() >= 256) {
+      Texts.clear();
+    }
+    const QString text = QString::fromStdString(String);
+    TText entry;
+    entry.Text.setText(text);
+    entry.Text.setTextFormat(Qt::PlainText);
+    entry.Text.setPerformanceHint(QStaticText::AggressiveCaching);
+    entry.Text.prepare(QTransform(), Font);
+    entry.Width = QFontMetrics(Font).horizontalAdvance(text);
+    return Texts.emplace(String, std::move(entry)).first->second;
+  }
 };
 
 namespace {
@@ -64,37 +78,6 @@ void DrawOutline(QPainter& Painter, const TRect& Rect, int Width, int Height) {
 
 }  // namespace
 
-const TOnScreenDisplay::TFont::TText& TOnScreenDisplay::TFont::Text(const std::string& String) {
-  auto found = Texts.find(String);
-  if (found != Texts.end()) {
-    return found->second;
-  }
-  if (Texts.size() >= 256) {
-    Texts.clear();
-  }
-  const QString text = QString::fromStdString(String);
-  const QFontMetrics metrics(Font);
-  TText entry;
-  entry.Width = metrics.horizontalAdvance(text);
-  // Ink relative to the baseline; the cell's top is Ascent above it.
-  const QRect ink = metrics.boundingRect(text);
-  const int left = std::min(0, ink.left());
-  const int right = std::max(entry.Width, ink.right() + 1);
-  const int top = std::min(0, Ascent + ink.top());
-  const int bottom = std::max(metrics.height(), Ascent + ink.bottom() + 1);
-  if (right > left && bottom > top) {
-    entry.Image = QImage(right - left, bottom - top, QImage::Format_ARGB32_Premultiplied);
-    entry.Image.fill(Qt::transparent);
-    QPainter painter(&entry.Image);
-    painter.setRenderHint(QPainter::TextAntialiasing, false);
-    painter.setFont(Font);
-    painter.setPen(OsdWhite);
-    painter.drawText(-left, Ascent - top, text);
-    entry.Offset = QPoint(left, top);
-  }
-  return Texts.emplace(String, std::move(entry)).first->second;
-}
-
 std::string FpsText(std::int32_t FramesPerSecond) {
   // Plain decimal digits as US-English formats an integer; never the user's separators.
   return "Fps: " + std::to_string(FramesPerSecond);
@@ -104,8 +87,12 @@ TOnScreenDisplay::TOnScreenDisplay() = default;
 TOnScreenDisplay::~TOnScreenDisplay() = default;
 
 TOnScreenDisplay::TFont& TOnScreenDisplay::Font() {
-  if (FFont) {
-    return *FFont;
+  // Qt's font engines, and the laid-out texts that point into them, belong to the thread that
+  // made them and end with it; each drawing thread (a new streaming thread for every video
+  // run) keeps its own, which goes before Qt's own per-thread caches when the thread ends.
+  thread_local std::unique_ptr<TFont> perThread;
+  if (perThread) {
+    return *perThread;
   }
   if (QGuiApplication::instance() == nullptr) {
     throw std::logic_error("The on-screen display needs a QGuiApplication for its text");
@@ -126,8 +113,8 @@ TOnScreenDisplay::TFont& TOnScreenDisplay::Font() {
   font->Font.setPixelSize(size);
   font->PixelSize = size;
   font->Ascent = QFontMetrics(font->Font).ascent();
-  FFont = std::move(font);
-  return *FFont;
+  perThread = std::move(font);
+  return *perThread;
 }
 
 int TOnScreenDisplay::TextWidth(const std::string& Text) {
@@ -160,21 +147,17 @@ void TOnScreenDisplay::Draw(TBitmap& View, const TOsdContent& Content) {
   painter.setBrush(Qt::NoBrush);
   painter.setFont(font.Font);
   painter.setPen(OsdWhite);
-  // A text is placed by its top-left corner.
-  const auto drawText = [&painter](int Left, int Top, const TFont::TText& Text) {
-    if (!Text.Image.isNull()) {
-      painter.drawImage(Left + Text.Offset.x(), Top + Text.Offset.y(), Text.Image);
-    }
-  };
+  // A static text is placed by its top-left corner, as the display's texts are.
   if (Content.CalibrationMode) {
     DrawOutline(painter, CalibrationBox, View.Width(), View.Height());
-    drawText(OsdTextLeft, OsdTextTop, font.Text("Calibration Mode"));
+    painter.drawStaticText(OsdTextLeft, OsdTextTop, font.Text("Calibration Mode").Text);
   } else {
-    drawText(OsdTextLeft, OsdTextTop, font.Text(FpsText(Content.FramesPerSecond)));
+    painter.drawStaticText(OsdTextLeft, OsdTextTop,
+                           font.Text(FpsText(Content.FramesPerSecond)).Text);
   }
   DrawOutline(painter, Content.Window, View.Width(), View.Height());
   const auto& caption = font.Text(Content.Caption);
-  drawText((OsdViewWidth - caption.Width) / 2, OsdCaptionTop, caption);
+  painter.drawStaticText((OsdViewWidth - caption.Width) / 2, OsdCaptionTop, caption.Text);
 }
 
 }  // namespace pavrel

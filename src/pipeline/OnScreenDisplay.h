@@ -30,7 +30,8 @@ std::string FpsText(std::int32_t FramesPerSecond);
 // Draws the on-screen display into a 24-bit bitmap with Qt: red 1-pixel outlines, white text
 // without antialiasing in the default sans-serif font with a cell height of 10 pixels. Texts
 // are laid out once and kept. Text needs a QGuiApplication; without one Draw raises
-// std::logic_error. One instance is used by one thread at a time.
+// std::logic_error. One instance is used by one thread at a time; the font and the laid-out
+// texts are kept per thread.
 class TOnScreenDisplay {
  public:
   TOnScreenDisplay();
@@ -48,8 +49,7 @@ class TOnScreenDisplay {
 
  private:
   struct TFont;
-  TFont& Font();
-  std::unique_ptr<TFont> FFont;  // made on first use, when a QGuiApplication exists
+  static TFont& Font();  // made on a thread's first use, when a QGuiApplication exists
 };
 
 }  // namespace pavrel

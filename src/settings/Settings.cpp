@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "settings/AtomicFile.h"
+#include "settings/ParameterFields.h"
 #include "settings/RegFile.h"
 
 namespace pavrel {
@@ -16,24 +17,6 @@ namespace {
 constexpr std::string_view kStoreKey = "HKEY_CURRENT_USER\\Software\\Quillon software\\Pavrel";
 // Far more than any store holds; a larger file is not read into memory.
 constexpr std::size_t kMaxStoreSize = 64u << 20;
-
-// The ten values in the order the store is read and written.
-struct TStoreField {
-  const char* Name;
-  std::int32_t TTrackerParameters::*Integer;  // null for the ratio
-};
-constexpr std::array<TStoreField, 10> kStoreOrder{{
-    {"LHueBound", &TTrackerParameters::LHueBound},
-    {"HHueBound", &TTrackerParameters::HHueBound},
-    {"LSatBound", &TTrackerParameters::LSatBound},
-    {"HSatBound", &TTrackerParameters::HSatBound},
-    {"LValBound", &TTrackerParameters::LValBound},
-    {"HValBound", &TTrackerParameters::HValBound},
-    {"MeanThreshold", &TTrackerParameters::MeanThreshold},
-    {"WindowExpansion", &TTrackerParameters::WindowExpansion},
-    {"HeightToWidthRatio", nullptr},
-    {"LoseTrackArea", &TTrackerParameters::LoseTrackArea},
-}};
 
 std::string LittleEndian(std::uint64_t Bits, int Bytes) {
   std::string data;
@@ -112,7 +95,7 @@ bool ReadUserStoreText(std::string_view Text, TTrackerParameters& Params) {
   if (!key) {
     return true;
   }
-  for (const auto& field : kStoreOrder) {
+  for (const auto& field : kParameterReadOrder) {
     const TRegValue* value = key->FindValue(field.Name);
     if (field.Integer) {
       if (!value || value->Type != REG_DWORD || value->Data.size() != 4) {
@@ -162,7 +145,7 @@ bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::pat
         file.emplace();
       }
     }
-    for (const auto& field : kStoreOrder) {
+    for (const auto& field : kParameterReadOrder) {
       if (field.Integer) {
         file->SetValue(kStoreKey, field.Name, REG_DWORD,
                        LittleEndian(static_cast<std::uint32_t>(Params.*field.Integer), 4));

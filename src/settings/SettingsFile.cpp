@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "settings/AtomicFile.h"
+#include "settings/ParameterFields.h"
 #include "settings/Settings.h"
 
 namespace pavrel {
@@ -19,33 +20,14 @@ namespace {
 // More than any settings file needs; keeps a mistaken choice of file from filling memory.
 constexpr std::size_t kMaxFileSize = 16u << 20;
 
-struct TFileField {
-  const char* Name;
-  std::int32_t TTrackerParameters::*Integer;  // null for the ratio
-};
-
 // Value bounds are written before saturation bounds.
-constexpr std::array<TFileField, 10> kWriteOrder{{
+constexpr std::array<TParameterField, 10> kWriteOrder{{
     {"LHueBound", &TTrackerParameters::LHueBound},
     {"HHueBound", &TTrackerParameters::HHueBound},
     {"LValBound", &TTrackerParameters::LValBound},
     {"HValBound", &TTrackerParameters::HValBound},
     {"LSatBound", &TTrackerParameters::LSatBound},
     {"HSatBound", &TTrackerParameters::HSatBound},
-    {"MeanThreshold", &TTrackerParameters::MeanThreshold},
-    {"WindowExpansion", &TTrackerParameters::WindowExpansion},
-    {"HeightToWidthRatio", nullptr},
-    {"LoseTrackArea", &TTrackerParameters::LoseTrackArea},
-}};
-
-// The reading order decides which error a file with several faults reports.
-constexpr std::array<TFileField, 10> kReadOrder{{
-    {"LHueBound", &TTrackerParameters::LHueBound},
-    {"HHueBound", &TTrackerParameters::HHueBound},
-    {"LSatBound", &TTrackerParameters::LSatBound},
-    {"HSatBound", &TTrackerParameters::HSatBound},
-    {"LValBound", &TTrackerParameters::LValBound},
-    {"HValBound", &TTrackerParameters::HValBound},
     {"MeanThreshold", &TTrackerParameters::MeanThreshold},
     {"WindowExpansion", &TTrackerParameters::WindowExpansion},
     {"HeightToWidthRatio", nullptr},
@@ -235,7 +217,8 @@ void ReadSettingsText(std::string_view Data, TTrackerParameters& Params) {
   const QDomElement root = document.documentElement();
   // All ten are converted before any is stored, so a broken file changes nothing.
   TTrackerParameters loaded = Params;
-  for (const auto& field : kReadOrder) {
+  // The reading order decides which error a file with several faults reports.
+  for (const auto& field : kParameterReadOrder) {
     const QString text = ElementText(root, field.Name);
     if (field.Integer) {
       const auto value = ParseInteger(text);

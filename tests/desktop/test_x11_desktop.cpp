@@ -13,7 +13,7 @@
 #include "XTestWindows.h"
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
-#include "support/XServerFixture.h"
+#include "support/XServerTest.h"
 
 namespace pavrel {
 namespace {
@@ -25,17 +25,21 @@ constexpr int ScreenWidth = 1280;
 constexpr int ScreenHeight = 1024;
 
 // One server for the whole binary; each test cleans up its windows.
-class X11Desktop : public ::testing::Test {
+class X11Desktop : public XServerTest {
  protected:
-  static void SetUpTestSuite() { Server = std::make_unique<TXServerFixture>(); }
-  static void TearDownTestSuite() { Server.reset(); }
-
   void SetUp() override {
+    XServerTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     Connection.emplace(Server->Display());
     ASSERT_NE(Connection->Get(), nullptr);
     Desktop = std::make_unique<TX11Desktop>(Server->Display());
   }
   void TearDown() override {
+    if (!Connection) {
+      return;
+    }
     for (Window w : Windows) {
       Connection->Destroy(w);
     }
@@ -46,6 +50,8 @@ class X11Desktop : public ::testing::Test {
   Window Create(const TTestConnection::TWindowOptions& Options) {
     const Window w = Connection->CreateWindow(Options);
     Windows.push_back(w);
+    EXPECT_TRUE(Options.OverrideRedirect ? Connection->Viewable(w) : Connection->Managed(w))
+        << "the window manager did not take the new window in time";
     return w;
   }
 
@@ -63,13 +69,10 @@ class X11Desktop : public ::testing::Test {
     }
   }
 
-  static std::unique_ptr<TXServerFixture> Server;
   std::optional<TTestConnection> Connection;
   std::unique_ptr<TX11Desktop> Desktop;
   std::vector<Window> Windows;
 };
-
-std::unique_ptr<TXServerFixture> X11Desktop::Server;
 
 TEST_F(X11Desktop, PointerLandsOnThePixelOfItsUnits) {
   struct TCase {

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <climits>
+#include <thread>
 
 #include "PixelHelpers.h"
 
@@ -119,6 +120,29 @@ TEST(OnScreenDisplay, WideCaptionStartsAtHalfTheExcessTruncatedTowardZero) {
   }
   ASSERT_TRUE(osd.TextWidth(wide) > 162 && (osd.TextWidth(wide) - 160) % 2 == 1);
   EXPECT_EQ(inkEnd(wide), narrow);
+}
+
+// Every video run has a streaming thread of its own; a thread that ends takes Qt's glyph
+// caches with it, and the next one (often with the same thread id) must still draw the same.
+TEST(OnScreenDisplay, DrawsTheSameOnEachNewThread) {
+  TOnScreenDisplay osd;
+  const TOsdContent content{false, 30, TRect{20, 20, 60, 80}, "Mouse Down  _"};
+  TBitmap first;
+  for (int run = 0; run < 4; ++run) {
+    TBitmap view = Filled(Grey, 160, 120);
+    std::thread streaming([&] {
+      for (int frame = 0; frame < 3; ++frame) {
+        osd.Draw(view, content);
+      }
+    });
+    streaming.join();
+    if (run == 0) {
+      first = view;
+      EXPECT_FALSE(White(first).empty());
+    } else {
+      EXPECT_EQ(White(view), White(first)) << "run " << run;
+    }
+  }
 }
 
 TEST(OnScreenDisplay, RefusesOtherPixelFormats) {

@@ -146,6 +146,55 @@ bool HasWindowManager(::Display* Connection) {
   return found;
 }
 
+bool Listed(::Display* Connection, Window W) {
+  const Atom list = XInternAtom(Connection, "_NET_CLIENT_LIST", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(Connection, DefaultRootWindow(Connection), list, 0, 1L << 16, False,
+                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr && format == 32) {
+    const auto* windows = reinterpret_cast<const unsigned long*>(data);
+    for (unsigned long i = 0; i < count; ++i) {
+      found = found || windows[i] == W;
+    }
+  }
+  if (data != nullptr) {
+    XFree(data);
+  }
+  return found;
+}
+
+// openbox sets _NET_SUPPORTING_WM_CHECK before it handles requests, and a map request that
+// reaches it during its start-up can wait in its queue until some other event wakes it (seen
+// with openbox 3.6: over a minute without one). So map a probe window and keep waking openbox
+// with a root property change until the probe is managed.
+bool WindowManagerManages(::Display* Connection, Clock::time_point Deadline) {
+  const Window root = DefaultRootWindow(Connection);
+  const Atom ping = XInternAtom(Connection, "_PAVREL_TEST_FIXTURE_PING", False);
+  const Window probe = XCreateSimpleWindow(Connection, root, 0, 0, 10, 10, 0, 0, 0);
+  XStoreName(Connection, probe, "pavrel test fixture probe");
+  XMapWindow(Connection, probe);
+  XFlush(Connection);
+  bool managed = false;
+  for (long n = 0; !(managed = Listed(Connection, probe)) && Clock::now() < Deadline; ++n) {
+    XChangeProperty(Connection, root, ping, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&n), 1);
+    XFlush(Connection);
+    std::this_thread::sleep_for(PollInterval);
+  }
+  XDeleteProperty(Connection, root, ping);
+  XDestroyWindow(Connection, probe);
+  XSync(Connection, False);
+  while (managed && Listed(Connection, probe) && Clock::now() < Deadline) {
+    std::this_thread::sleep_for(PollInterval);
+  }
+  return managed;
+}
+
 }  // namespace
 
 TXServerFixture::TXServerFixture() : TXServerFixture(TOptions{}) {}
@@ -246,6 +295,7 @@ void TXServerFixture::Start(const TOptions& Options) {
         std::this_thread::sleep_for(PollInterval);
       }
     }
+    ready = ready && WindowManagerManages(connection, wmDeadline);
     if (!ready) {
       XCloseDisplay(connection);
       throw std::runtime_error("openbox did not start on " + FDisplay + ". Log:\n" + Log());

@@ -3,8 +3,8 @@
 // A private X server for tests: Xvfb with one 1280 x 1024 x 24 screen, no TCP, on a display
 // number the server picks itself (-displayfd, so parallel tests never collide), and openbox
 // as its window manager. The constructor returns once both answer (the server accepts a
-// connection and openbox has set _NET_SUPPORTING_WM_CHECK); the destructor stops and reaps
-// both. Nothing here includes Xlib, so the header mixes with Qt.
+// connection, openbox has set _NET_SUPPORTING_WM_CHECK and manages a probe window); the
+// destructor stops and reaps both. Nothing here includes Xlib, so the header mixes with Qt.
 //
 //   TXServerFixture server;                    // throws std::runtime_error if it cannot start
 //   Display* d = XOpenDisplay(server.Display().c_str());

@@ -13,6 +13,7 @@
 
 #include "DemoFrames.h"
 #include "image/BmpFile.h"
+#include "mouse/MouseTranslator.h"
 #include "settings/Settings.h"
 #include "track/TrackOptions.h"
 #include "tracking/HandTracker.h"
@@ -87,13 +88,29 @@ std::vector<TTrackingResult> Expected(const std::vector<TBitmap>& Frames,
   return results;
 }
 
-void ExpectLineIs(const std::string& Line, int Frame, const TTrackingResult& R) {
+// The debounced codes an inactive translator gives for the same results, frame by frame.
+std::vector<std::int32_t> ExpectedCodes(const std::vector<TTrackingResult>& Results) {
+  TMouseTranslator translator(5, 160, 120);
+  std::vector<std::int32_t> codes;
+  for (const TTrackingResult& r : Results) {
+    translator.AddTrackerResult({r.CentreRow, r.CentreColumn}, r.Window, r.Angle, r.HuMoment1,
+                                r.HuMoment2, r.HuMoment3, r.HuMoment4);
+    TMouseAction action;
+    translator.Translate(false, action);
+    codes.push_back(action.Action);
+  }
+  return codes;
+}
+
+void ExpectLineIs(const std::string& Line, int Frame, const TTrackingResult& R, std::int32_t Code) {
   const nlohmann::ordered_json j = nlohmann::ordered_json::parse(Line);
   std::vector<std::string> keys;
   for (const auto& item : j.items()) {
     keys.push_back(item.key());
   }
-  EXPECT_EQ(keys, (std::vector<std::string>{"frame", "centre", "window", "angle", "hu"})) << Line;
+  EXPECT_EQ(keys, (std::vector<std::string>{"frame", "centre", "window", "angle", "hu", "code",
+                                            "action"}))
+      << Line;
   EXPECT_EQ(j["frame"], Frame);
   EXPECT_EQ(j["centre"], json::array({R.CentreRow, R.CentreColumn})) << Line;
   EXPECT_EQ(j["window"],
@@ -103,6 +120,8 @@ void ExpectLineIs(const std::string& Line, int Frame, const TTrackingResult& R) 
   EXPECT_EQ(j["angle"].get<double>(), R.Angle) << Line;
   const std::vector<double> hu = j["hu"].get<std::vector<double>>();
   EXPECT_EQ(hu, (std::vector<double>{R.HuMoment1, R.HuMoment2, R.HuMoment3, R.HuMoment4})) << Line;
+  EXPECT_EQ(j["code"], Code) << Line;
+  EXPECT_EQ(j["action"], ActionName(Code)) << Line;
 }
 
 TEST_F(TrackToolTest, FolderFramesInNameOrderWithStartupDefaultsAndSettings) {
@@ -120,8 +139,9 @@ TEST_F(TrackToolTest, FolderFramesInNameOrderWithStartupDefaultsAndSettings) {
   EXPECT_EQ(plain.Status, 0) << plain.Err;
   ASSERT_EQ(plain.Lines.size(), 12u);
   const std::vector<TTrackingResult> defaults = Expected(inNameOrder, track::StartupParameters());
+  const std::vector<std::int32_t> defaultCodes = ExpectedCodes(defaults);
   for (std::size_t i = 0; i < 12; ++i) {
-    ExpectLineIs(plain.Lines[i], static_cast<int>(i) + 1, defaults[i]);
+    ExpectLineIs(plain.Lines[i], static_cast<int>(i) + 1, defaults[i], defaultCodes[i]);
   }
 
   const TTrackerParameters skin = DemoSkinParameters();
@@ -134,8 +154,9 @@ TEST_F(TrackToolTest, FolderFramesInNameOrderWithStartupDefaultsAndSettings) {
   EXPECT_EQ(tuned.Status, 0) << tuned.Err;
   ASSERT_EQ(tuned.Lines.size(), 5u);
   const std::vector<TTrackingResult> tracked = Expected(inNameOrder, skin);
+  const std::vector<std::int32_t> trackedCodes = ExpectedCodes(tracked);
   for (std::size_t i = 0; i < 5; ++i) {
-    ExpectLineIs(tuned.Lines[i], static_cast<int>(i) + 1, tracked[i]);
+    ExpectLineIs(tuned.Lines[i], static_cast<int>(i) + 1, tracked[i], trackedCodes[i]);
   }
   EXPECT_NE(tuned.Lines[4], plain.Lines[4]);  // the settings took effect
 }
@@ -148,7 +169,8 @@ TEST_F(TrackToolTest, HomeRectangleComesFromTheFirstFrame) {
   ASSERT_EQ(run.Lines.size(), 1u);
   EXPECT_EQ(
       run.Lines[0],
-      R"({"frame":1,"centre":[15,20],"window":[0,0,40,30],"angle":0.0,"hu":[0.0,0.0,0.0,0.0]})");
+      R"({"frame":1,"centre":[15,20],"window":[0,0,40,30],"angle":0.0,"hu":[0.0,0.0,0.0,0.0],)"
+      R"("code":0,"action":"No Action"})");
 }
 
 TEST_F(TrackToolTest, FailedFramesAreReportedAndTheRestGoOn) {
@@ -184,8 +206,9 @@ TEST_F(TrackToolTest, FailedFramesAreReportedAndTheRestGoOn) {
   // Files named one by one keep the order given, and the tracker goes on after failures.
   const std::vector<TTrackingResult> want = Expected(
       {LoadBmpFile(good / "f0.bmp"), LoadBmpFile(good / "f1.bmp")}, track::StartupParameters());
-  ExpectLineIs(run.Lines[0], 1, want[0]);
-  ExpectLineIs(run.Lines[3], 4, want[1]);
+  const std::vector<std::int32_t> wantCodes = ExpectedCodes(want);
+  ExpectLineIs(run.Lines[0], 1, want[0], wantCodes[0]);
+  ExpectLineIs(run.Lines[3], 4, want[1], wantCodes[1]);
 }
 
 TEST_F(TrackToolTest, UsageErrorsExitWithTwoAndPrintNothingOnStandardOutput) {
@@ -241,8 +264,9 @@ TEST_F(TrackToolTest, SettingsFilesAndTheUserStoreGiveTheStartingSetAndSetStillA
   EXPECT_EQ(written, used);
   ASSERT_EQ(run.Lines.size(), 3u);
   const std::vector<TTrackingResult> want = Expected(frames, used);
+  const std::vector<std::int32_t> wantCodes = ExpectedCodes(want);
   for (std::size_t i = 0; i < 3; ++i) {
-    ExpectLineIs(run.Lines[i], static_cast<int>(i) + 1, want[i]);
+    ExpectLineIs(run.Lines[i], static_cast<int>(i) + 1, want[i], wantCodes[i]);
   }
 
   // --user-settings reads the store under XDG_CONFIG_HOME, as the main window does.

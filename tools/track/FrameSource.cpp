@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "image/BmpFile.h"
+#include "track/VideoFrameSource.h"
 
 namespace pavrel::track {
 
@@ -44,7 +45,10 @@ std::vector<fs::path> BmpFilesIn(const fs::path& Folder) {
   return files;
 }
 
-std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source) {
+std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings) {
+  if (const std::optional<int> device = DeviceIndex(Source)) {
+    return TVideoFrameSource::Device(*device, Warnings);
+  }
   const fs::path path(Source);
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
@@ -62,6 +66,12 @@ std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source) {
       throw EUsageError("no .bmp files in the folder " + Source);
     }
     return std::make_unique<TBmpFileSource>(std::move(files));
+  }
+  std::string extension = path.extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension != ".bmp") {
+    return TVideoFrameSource::File(Source);
   }
   return std::make_unique<TBmpFileSource>(std::vector<fs::path>{path});
 }

@@ -5,6 +5,7 @@
 // MakeFrameSource.
 
 #include <filesystem>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -32,6 +33,8 @@ class TFrameSource {
   virtual ~TFrameSource() = default;
   // The next frame; false when the source has no more.
   virtual bool Next(TSourceFrame& Frame) = 0;
+  // How much of the source is done (0..1), when its length is known.
+  virtual std::optional<double> DoneFraction() { return std::nullopt; }
 };
 
 // Bitmap files, in the given order.
@@ -48,8 +51,11 @@ class TBmpFileSource : public TFrameSource {
 // The .bmp files of a folder (any letter case), in name order.
 std::vector<std::filesystem::path> BmpFilesIn(const std::filesystem::path& Folder);
 
-// The source for one SOURCE argument: a bitmap file or a folder of them. Raises EUsageError
-// when the source does not exist or a folder holds no bitmap file.
-std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source);
+// The source for one SOURCE argument: a bitmap file (.bmp, any letter case), a folder of
+// them, "device:N" (capture device N of the device list) or any other file, played as a
+// video. Raises EUsageError when the source does not exist, a folder holds no bitmap file,
+// the device is not there or the video cannot be played. Capture-format complaints of a
+// device go to Warnings.
+std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings);
 
 }  // namespace pavrel::track

@@ -2,16 +2,27 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <system_error>
 
+#include "desktop/X11Desktop.h"
+#include "mouse/MouseTranslator.h"
+#include "pipeline/FramePipeline.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
+#include "track/VideoFrameSource.h"
 #include "tracking/HandTracker.h"
 
 #ifndef PAVREL_VERSION
@@ -21,16 +32,7 @@
 namespace pavrel::track {
 
 TTrackerParameters StartupParameters() {
-  return {.LHueBound = 0,
-          .HHueBound = 255,
-          .LSatBound = 0,
-          .HSatBound = 255,
-          .LValBound = 0,
-          .HValBound = 255,
-          .HeightToWidthRatio = 1.72,
-          .LoseTrackArea = 200,
-          .MeanThreshold = 1,
-          .WindowExpansion = 5};
+  return DefaultParameters();
 }
 
 const std::vector<std::string>& ParameterNames() {
@@ -41,6 +43,49 @@ const std::vector<std::string>& ParameterNames() {
 }
 
 namespace {
+
+// "<frames> frames, <rate> frames/s[, <percent> %]" rewritten in place a few times a second.
+class TProgressLine {
+ public:
+  explicit TProgressLine(std::ostream* Out) : FOut(Out) {}
+
+  void Frame(int Frames, TFrameSource& Source) {
+    if (!FOut) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FShown < std::chrono::milliseconds(250)) {
+      return;
+    }
+    FShown = now;
+    Show(Frames, Source.DoneFraction());
+  }
+
+  void Finish(int Frames) {
+    if (FOut) {
+      Show(Frames, std::nullopt);
+      *FOut << '\n' << std::flush;
+    }
+  }
+
+ private:
+  void Show(int Frames, std::optional<double> Done) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+    char line[96];
+    int n = std::snprintf(line, sizeof line, "\r%d frames, %.1f frames/s", Frames,
+                          seconds > 0 ? Frames / seconds : 0.0);
+    if (Done && n > 0 && n < static_cast<int>(sizeof line)) {
+      std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), ", %.0f %%",
+                    100.0 * *Done);
+    }
+    *FOut << line << "\x1b[K" << std::flush;  // clear what a longer line left
+  }
+
+  std::ostream* FOut;
+  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point FShown{};
+};
 
 // The whole text as a number of type T, or nothing.
 template <typename T>
@@ -122,15 +167,29 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
   // Every source is checked before the first line is written.
+  std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
   for (const std::string& source : Options.Sources) {
-    sources.push_back(MakeFrameSource(source));
+    sources.push_back(MakeFrameSource(source, Options.Warnings ? *Options.Warnings : ignored));
   }
   if (Options.SaveSettingsFile) {
     SaveSettingsFile(params, *Options.SaveSettingsFile);
   }
+  TProgressLine progress(Options.Progress);
+
+  std::unique_ptr<TX11Desktop> desktop;
+  if (Options.Act) {
+    try {
+      desktop = std::make_unique<TX11Desktop>();
+    } catch (const std::runtime_error& e) {
+      throw EUsageError(std::string("--act needs an X display: ") + e.what());
+    }
+  }
 
   std::unique_ptr<THandTracker> tracker;
+  std::unique_ptr<TMouseTranslator> translator;
+  std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
+  const TBitmap* current = nullptr;
   int status = 0;
   int frame = 0;
   for (const std::unique_ptr<TFrameSource>& source : sources) {
@@ -144,11 +203,23 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           tracker = std::make_unique<THandTracker>(
               TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
           tracker->SetParameters(params);
+          // The main window's smoothing length, over the frames' own size.
+          translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
+                                                          std::max(1, input.Bitmap->Height()),
+                                                          desktop.get());
+          pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
+          pipeline->SetOnScreenDisplay(false);
+          pipeline->SetTrackingActive(Options.Act);
+          pipeline->SetGrab([&current](TBitmap& Bitmap) {
+            Bitmap.Assign(*current);
+            return true;
+          });
         }
         try {
-          TTrackingResult result;
-          tracker->Track(*input.Bitmap, result);
-          report.Result = result;
+          current = &*input.Bitmap;
+          pipeline->ProcessFrame();
+          report.Result = pipeline->LastResult();
+          report.Code = pipeline->LastAction().Action;
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
@@ -160,13 +231,21 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
       }
       Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
           << std::flush;
+      progress.Frame(frame, *source);
     }
   }
+  if (translator) {
+    translator->ReleaseButton();  // never leave the left button pressed behind
+  }
+  progress.Finish(frame);
   return status;
 }
 
 int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err) {
-  CLI::App app("Tracks a hand in BMP frames and prints one JSON object per frame.", "pavrel-track");
+  CLI::App app(
+      "Tracks a hand in BMP frames, a video file or a capture device and prints one JSON "
+      "object per frame.",
+      "pavrel-track");
   TTrackOptions options;
   std::string names;
   for (const std::string& n : ParameterNames()) {
@@ -190,15 +269,20 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   long long frames = 0;
   CLI::Option* framesOption =
       app.add_option("--frames", frames, "Stop after N frames")->type_name("N");
+  bool listDevices = false;
+  app.add_flag("--list-devices", listDevices, "Print the capture devices (index: name) and exit");
   app.add_option("SOURCE", options.Sources,
-                 "A BMP file, or a folder whose .bmp files are taken in name order")
-      ->required();
+                 "A BMP file, a folder whose .bmp files are taken in name order, a video file "
+                 "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
+  app.add_flag("--act", options.Act,
+               "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
   };
@@ -211,11 +295,23 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   } catch (const CLI::ParseError& e) {
     return usage(e.what());
   }
+  if (listDevices) {
+    ListDevices(Out);
+    return 0;
+  }
+  if (options.Sources.empty()) {
+    return usage("SOURCE is required");
+  }
   if (framesOption->count() > 0) {
     if (frames < 1) {
       return usage("--frames needs a positive number");
     }
     options.Frames = frames;
+  }
+  options.Warnings = &Err;
+  // The progress line is for a person watching a terminal, never for a log or a pipe.
+  if (&Err == &std::cerr && isatty(STDERR_FILENO)) {
+    options.Progress = &Err;
   }
   try {
     return RunTrack(options, Out);

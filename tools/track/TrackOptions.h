@@ -14,10 +14,15 @@ namespace pavrel::track {
 struct TTrackOptions {
   std::vector<std::string> Sources;
   std::vector<std::string> Settings;            // NAME=VALUE, applied in order
-  std::optional<long long> Frames;              // stop after this many frames
+  std::optional<long long> Frames;              // stop after this many frames (bounds a device)
   bool UserSettings = false;                    // start from the per-user store
   std::optional<std::string> SettingsFile;      // start from a settings file (.pvl)
   std::optional<std::string> SaveSettingsFile;  // write the set the run used
+  // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
+  // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
+  bool Act = false;
+  std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
+  std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
@@ -35,9 +40,10 @@ void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
 // then the --set overrides in order. Raises ESettingsError (settings file) or EUsageError.
 TTrackerParameters RunParameters(const TTrackOptions& Options);
 
-// Tracks every frame of the sources with one tracker and writes one JSON line per frame to Out.
-// Answers the exit status: 0, or 1 when a frame failed. Raises EUsageError or ESettingsError
-// before any output for a bad setting, settings file or source, or a failed --save-settings.
+// Tracks every frame of the sources with one tracker, feeds each result to one mouse
+// translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when
+// a frame failed. Raises EUsageError or ESettingsError before any output for a bad setting,
+// settings file or source, a failed --save-settings, or --act without a usable X display.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit

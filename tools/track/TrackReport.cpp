@@ -1,5 +1,7 @@
 #include "track/TrackReport.h"
 
+#include "mouse/MouseTranslator.h"
+
 namespace pavrel::track {
 
 nlohmann::ordered_json ToJson(const TFrameReport& Report) {
@@ -14,6 +16,10 @@ nlohmann::ordered_json ToJson(const TFrameReport& Report) {
   line["window"] = {r.Window.Left, r.Window.Top, r.Window.Right, r.Window.Bottom};
   line["angle"] = r.Angle;
   line["hu"] = {r.HuMoment1, r.HuMoment2, r.HuMoment3, r.HuMoment4};
+  if (Report.Code) {
+    line["code"] = *Report.Code;
+    line["action"] = ActionName(*Report.Code);
+  }
   return line;
 }
 

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -14,11 +15,13 @@ namespace pavrel::track {
 struct TFrameReport {
   int Frame = 0;                          // counts from 1, failed frames included
   std::optional<TTrackingResult> Result;  // when the frame was tracked
+  std::optional<std::int32_t> Code;       // the translator's debounced code, when tracked
   std::string Error;                      // when it was not
 };
 
-// {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4]}
-// or {"frame":N,"error":"message"}. Doubles keep their full precision.
+// {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4],
+//  "code":c,"action":"ActionName of c"} or {"frame":N,"error":"message"}. Doubles keep their
+// full precision.
 nlohmann::ordered_json ToJson(const TFrameReport& Report);
 
 }  // namespace pavrel::track

@@ -1,0 +1,91 @@
+#pragma once
+
+// The capture graph: one GStreamer pipeline per source, built from the attached components.
+//
+//   device -> capture caps -> decodebin ---\                  /-> queue -> videoscale ->
+//                                           >-> tee ---------<    videoconvert -> grabber
+//   file ---> uridecodebin ----------------/                  \-> queue -> videoconvert ->
+//                                                                  preview (unscaled BGR)
+//
+// The grabber branch scales every source to fill 160 x 120 (aspect ratio not kept: the
+// tracker expects the whole picture in its frame). All calls on one (UI) thread.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "video/VideoSource.h"
+
+namespace pavrel {
+
+// Source holder: keeps the selected capture device between graph activations.
+class TFilter {
+ public:
+  // Stores the device (nothing for nullopt); bound to an element on every activation.
+  void AssignMoniker(std::optional<TDeviceMoniker> Moniker) { FMoniker = std::move(Moniker); }
+  const std::optional<TDeviceMoniker>& BaseFilter() const { return FMoniker; }
+  bool Empty() const { return !FMoniker.has_value(); }
+
+ private:
+  std::optional<TDeviceMoniker> FMoniker;
+};
+
+class TFilterGraph {
+ public:
+  // The components stay attached for the graph's life and must outlive it.
+  TFilterGraph(TFilter& SourceFilter, TSampleGrabber& Grabber, TVideoWindow& Window);
+  ~TFilterGraph();
+  TFilterGraph(const TFilterGraph&) = delete;
+  TFilterGraph& operator=(const TFilterGraph&) = delete;
+
+  bool Active() const;
+  // true: a fresh pipeline with the attached components (the source holder's device, if
+  // any, the grabber and the preview). false: stopped and released; afterwards no OnBuffer
+  // call runs or is in progress. Either is harmless when already so.
+  void SetActive(bool Active);
+
+  // Runs the pipeline; EDirectShowException when it cannot start. Dumps the pipeline graph
+  // into GST_DEBUG_DUMP_DOT_DIR when that is set.
+  void RunGraph();
+  // Stops the pipeline; on return no OnBuffer call runs or is in progress. Nothing without
+  // a graph.
+  void StopGraph();
+  // Stops the pipeline and drops the source and its decoders, keeping grabber and preview.
+  void ResetGraph();
+  // Replaces the source with the file (activating the graph if needed). The file is opened
+  // and prerolled in a pipeline of its own first: when that fails, EDirectShowException is
+  // raised and the running graph is left exactly as it was. Returns S_OK.
+  TVideoStatus RenderMediaFile(const std::string& FileName);
+
+  // Asks the source holder's device for its first raw or JPEG format at Width x Height and
+  // FramesPerSecond, pixel format unchanged (BitCount does not apply: the grabber converts).
+  // S_OK; E_NOTIMPL when no format fits; E_FAIL when the device refuses it or there is no
+  // device. On failure ErrorText receives the reason and the device keeps its own format.
+  TVideoStatus SetCaptureFormat(int Width, int Height, int BitCount, int FramesPerSecond,
+                                std::string* ErrorText = nullptr);
+  // The caps asked of the device ("" when it runs at its own format).
+  std::string CaptureFormat() const;
+
+  // See TVideoSource::SetRealTime.
+  void SetRealTime(bool RealTime);
+  bool RealTime() const;
+
+  // End of stream or a stream error since the last run; WaitForEnd waits for it.
+  bool Ended() const;
+  bool WaitForEnd(std::chrono::milliseconds Timeout);
+  // Text and status of the first error posted while running (empty text when none).
+  std::string StreamError() const;
+  std::uint32_t StreamErrorStatus() const;
+  // Length and position of the running source in seconds, when known.
+  std::optional<double> Duration() const;
+  std::optional<double> Position() const;
+
+  struct TImpl;
+
+ private:
+  std::unique_ptr<TImpl> FImpl;
+};
+
+}  // namespace pavrel

@@ -1,0 +1,215 @@
+#include <gst/video/video.h>
+
+#include <cstring>
+
+#include "video/Sinks.h"
+
+namespace pavrel {
+
+namespace {
+
+GstElement* MakeAppSink(const char* Name, GstCaps* Caps, bool RealTime, bool Drop,
+                        GstFlowReturn (*OnSample)(GstAppSink*, gpointer), gpointer Data) {
+  GstElement* element = gst_element_factory_make("appsink", Name);
+  if (!element) {
+    throw EDirectShowException("The appsink element is not installed", VS_E_MISSING_PLUGIN);
+  }
+  GstAppSink* sink = GST_APP_SINK(element);
+  gst_app_sink_set_caps(sink, Caps);
+  gst_app_sink_set_max_buffers(sink, 1);
+  gst_app_sink_set_drop(sink, Drop);
+  gst_app_sink_set_emit_signals(sink, FALSE);
+  g_object_set(element, "sync", RealTime ? TRUE : FALSE, "enable-last-sample", FALSE, nullptr);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_sample = OnSample;
+  gst_app_sink_set_callbacks(sink, &callbacks, Data, nullptr);
+  return element;
+}
+
+GstFlowReturn OnGrabberSample(GstAppSink* Sink, gpointer Data) {
+  TSamplePtr sample(gst_app_sink_pull_sample(Sink));
+  if (sample) {
+    static_cast<TSampleGrabber::TImpl*>(Data)->Deliver(std::move(sample));
+  }
+  return GST_FLOW_OK;
+}
+
+GstFlowReturn OnPreviewSample(GstAppSink* Sink, gpointer Data) {
+  TSamplePtr sample(gst_app_sink_pull_sample(Sink));
+  if (sample) {
+    static_cast<TVideoWindow::TImpl*>(Data)->Deliver(std::move(sample));
+  }
+  return GST_FLOW_OK;
+}
+
+// Stream time of the sample's buffer in seconds; 0 when it has none.
+double SampleTime(GstSample* Sample) {
+  GstBuffer* buffer = gst_sample_get_buffer(Sample);
+  if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer)) {
+    return 0.0;
+  }
+  GstClockTime time = GST_BUFFER_PTS(buffer);
+  if (const GstSegment* segment = gst_sample_get_segment(Sample);
+      segment && segment->format == GST_FORMAT_TIME) {
+    const GstClockTime stream = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, time);
+    if (GST_CLOCK_TIME_IS_VALID(stream)) {
+      time = stream;
+    }
+  }
+  return static_cast<double>(time) / GST_SECOND;
+}
+
+}  // namespace
+
+bool CopySampleToBitmap(GstSample* Sample, TBitmap& Bitmap) {
+  GstVideoInfo info;
+  GstBuffer* buffer = gst_sample_get_buffer(Sample);
+  if (!buffer || !gst_video_info_from_caps(&info, gst_sample_get_caps(Sample)) ||
+      GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
+    return false;
+  }
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+    return false;
+  }
+  const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+  const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+  const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+  bool copied = false;
+  try {
+    std::scoped_lock lock(Bitmap.Lock());
+    Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
+    Bitmap.SetSize(width, height);
+    for (int row = 0; row < height; ++row) {
+      std::memcpy(Bitmap.ScanLine(row), pixels + static_cast<std::ptrdiff_t>(row) * stride,
+                  static_cast<std::size_t>(width) * 3);
+    }
+    copied = true;
+  } catch (...) {
+    gst_video_frame_unmap(&frame);
+    throw;
+  }
+  gst_video_frame_unmap(&frame);
+  return copied;
+}
+
+// ---- TSampleGrabber ----
+
+TSampleGrabber::TSampleGrabber() : FImpl(std::make_unique<TImpl>(*this)) {}
+
+TSampleGrabber::~TSampleGrabber() = default;
+
+void TSampleGrabber::SetOnBuffer(TOnBuffer Handler) {
+  std::scoped_lock lock(FImpl->Gate.Lock());
+  FImpl->OnBuffer = std::move(Handler);
+}
+
+void TSampleGrabber::SetOnError(std::function<void(const std::string& Message)> Handler) {
+  FImpl->Gate.SetOnError(std::move(Handler));
+}
+
+bool TSampleGrabber::CopyCurrentFrame(TBitmap& Bitmap) {
+  TSamplePtr sample;
+  {
+    std::scoped_lock lock(FImpl->SampleLock);
+    if (!FImpl->Current) {
+      return false;
+    }
+    sample.reset(gst_sample_ref(FImpl->Current.get()));
+  }
+  return CopySampleToBitmap(sample.get(), Bitmap);
+}
+
+GstElement* TSampleGrabber::TImpl::CreateSink(bool RealTime) {
+  InitGStreamer();
+  TCapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", "width",
+                                    G_TYPE_INT, FrameWidth, "height", G_TYPE_INT, FrameHeight,
+                                    nullptr));
+  // Real time: late frames are dropped. Every frame: the sink holds the stream back instead.
+  return MakeAppSink("grabber", caps.get(), RealTime, RealTime, &OnGrabberSample, this);
+}
+
+void TSampleGrabber::TImpl::Clear() {
+  std::scoped_lock lock(SampleLock);
+  Current.reset();
+}
+
+void TSampleGrabber::TImpl::Deliver(TSamplePtr Sample) {
+  GstSample* sample = Sample.get();
+  Gate.Run([&] {
+    {
+      std::scoped_lock lock(SampleLock);
+      Current.reset(gst_sample_ref(sample));
+    }
+    if (!OnBuffer) {
+      return;
+    }
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+      return;
+    }
+    struct TUnmap {
+      GstBuffer* Buffer;
+      GstMapInfo& Map;
+      ~TUnmap() { gst_buffer_unmap(Buffer, &Map); }
+    } unmap{buffer, map};
+    OnBuffer(Owner, SampleTime(sample), map.data, static_cast<int>(map.size));
+  });
+}
+
+// ---- TVideoWindow ----
+
+TVideoWindow::TVideoWindow() : FImpl(std::make_unique<TImpl>()) {}
+
+TVideoWindow::~TVideoWindow() = default;
+
+void TVideoWindow::SetOnFrame(std::function<void()> Handler) {
+  std::scoped_lock lock(FImpl->Gate.Lock());
+  FImpl->OnFrame = std::move(Handler);
+}
+
+std::shared_ptr<const TBitmap> TVideoWindow::CurrentFrame() const {
+  std::scoped_lock lock(FImpl->SampleLock);
+  if (!FImpl->Current) {
+    return nullptr;
+  }
+  if (!FImpl->Cached || FImpl->CachedSequence != FImpl->Sequence) {
+    auto bitmap = std::make_shared<TBitmap>();
+    if (!CopySampleToBitmap(FImpl->Current.get(), *bitmap)) {
+      return nullptr;
+    }
+    FImpl->Cached = std::move(bitmap);
+    FImpl->CachedSequence = FImpl->Sequence;
+  }
+  return FImpl->Cached;
+}
+
+GstElement* TVideoWindow::TImpl::CreateSink(bool RealTime) {
+  InitGStreamer();
+  TCapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
+  // The preview never holds the stream back: only the latest frame matters.
+  return MakeAppSink("preview", caps.get(), RealTime, true, &OnPreviewSample, this);
+}
+
+void TVideoWindow::TImpl::Clear() {
+  std::scoped_lock lock(SampleLock);
+  Current.reset();
+  Cached.reset();
+}
+
+void TVideoWindow::TImpl::Deliver(TSamplePtr Sample) {
+  Gate.Run([&] {
+    {
+      std::scoped_lock lock(SampleLock);
+      Current = std::move(Sample);
+      ++Sequence;
+    }
+    if (OnFrame) {
+      OnFrame();
+    }
+  });
+}
+
+}  // namespace pavrel

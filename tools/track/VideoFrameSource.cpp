@@ -1,0 +1,133 @@
+#include "track/VideoFrameSource.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <ostream>
+
+#include "video/FilterGraph.h"
+
+namespace pavrel::track {
+
+TVideoFrameSource::TVideoFrameSource() {
+  FVideo.SetRealTime(false);
+  FVideo.SampleGrabber().SetOnBuffer(
+      [this](TSampleGrabber& Grabber, double, const std::uint8_t*, int) { OnBuffer(Grabber); });
+}
+
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+  try {
+    source->FVideo.PlayFile(FileName);
+  } catch (const EDirectShowException& e) {
+    throw EUsageError("cannot play " + FileName + ": " + e.what());
+  }
+  return source;
+}
+
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ostream& Warnings) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+  TVideoSource& video = source->FVideo;
+  if (Index >= video.DeviceEnumerator().DeviceCount()) {
+    throw EUsageError("no capture device " + std::to_string(Index) + " (there are " +
+                      std::to_string(video.DeviceEnumerator().DeviceCount()) +
+                      "; see --list-devices)");
+  }
+  video.SetOnCaptureFormatError(
+      [&Warnings](const std::string& Message) { Warnings << "pavrel-track: " << Message << '\n'; });
+  try {
+    video.SelectDevice(Index);
+  } catch (const EDirectShowException& e) {
+    throw EUsageError("cannot start capture device " + std::to_string(Index) + ": " + e.what());
+  }
+  return source;
+}
+
+TVideoFrameSource::~TVideoFrameSource() {
+  {
+    // A frame waiting for room in the queue must give up, or stopping would wait for it.
+    std::scoped_lock lock(FLock);
+    FClosing = true;
+  }
+  FChanged.notify_all();
+  try {
+    FVideo.StopVideo();
+  } catch (...) {
+    // Torn down below whatever happened.
+  }
+}
+
+void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber) {
+  TBitmap frame;
+  if (!Grabber.CopyCurrentFrame(frame)) {
+    return;
+  }
+  std::unique_lock lock(FLock);
+  // Holding the streaming thread back is what makes every frame count: the decoder waits.
+  FChanged.wait(lock, [&] { return FClosing || FQueue.size() < MaxQueued; });
+  if (FClosing) {
+    return;
+  }
+  FQueue.push_back(std::move(frame));
+  FChanged.notify_all();
+}
+
+bool TVideoFrameSource::Next(TSourceFrame& Frame) {
+  using namespace std::chrono_literals;
+  std::unique_lock lock(FLock);
+  for (;;) {
+    if (!FQueue.empty()) {
+      Frame.Bitmap = std::move(FQueue.front());
+      Frame.Error.clear();
+      FQueue.pop_front();
+      FChanged.notify_all();
+      return true;
+    }
+    // Every frame is queued before the end of the stream is posted.
+    if (FVideo.FilterGraph().Ended()) {
+      const std::string error = FVideo.FilterGraph().StreamError();
+      if (!error.empty() && !FErrorReported) {
+        FErrorReported = true;
+        Frame.Bitmap.reset();
+        Frame.Error = FormatStatusMessage(error, FVideo.FilterGraph().StreamErrorStatus());
+        return true;
+      }
+      return false;
+    }
+    FChanged.wait_for(lock, 50ms);
+  }
+}
+
+std::optional<double> TVideoFrameSource::DoneFraction() {
+  const TFilterGraph& graph = FVideo.FilterGraph();
+  const std::optional<double> duration = graph.Duration();
+  const std::optional<double> position = graph.Position();
+  if (!duration || !position || *duration <= 0) {
+    return std::nullopt;
+  }
+  return std::min(1.0, *position / *duration);
+}
+
+std::optional<int> DeviceIndex(const std::string& Source) {
+  static const std::string prefix = "device:";
+  if (Source.rfind(prefix, 0) != 0) {
+    return std::nullopt;
+  }
+  const std::string number = Source.substr(prefix.size());
+  int index = -1;
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), index);
+  if (number.empty() || error != std::errc{} || end != number.data() + number.size() || index < 0) {
+    throw EUsageError("a device source is device:N with N from --list-devices, got \"" + Source +
+                      "\"");
+  }
+  return index;
+}
+
+void ListDevices(std::ostream& Out) {
+  const TSysDevEnum devices;
+  for (int i = 0; i < devices.DeviceCount(); ++i) {
+    Out << i << ": " << devices.DeviceName(i) << '\n';
+  }
+}
+
+}  // namespace pavrel::track

@@ -1,0 +1,52 @@
+#pragma once
+
+// pavrel-track's video sources: a video file or a capture device ("device:N"), through the
+// video layer with every decoded frame delivered (a file runs as fast as it decodes).
+
+#include <condition_variable>
+#include <deque>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "track/FrameSource.h"
+#include "video/VideoSource.h"
+
+namespace pavrel::track {
+
+class TVideoFrameSource : public TFrameSource {
+ public:
+  // Opens the file; EUsageError when it cannot be played.
+  static std::unique_ptr<TVideoFrameSource> File(const std::string& FileName);
+  // Opens device Index of the device list; EUsageError when there is no such device.
+  // Capture-format complaints go to Warnings.
+  static std::unique_ptr<TVideoFrameSource> Device(int Index, std::ostream& Warnings);
+
+  ~TVideoFrameSource() override;
+  bool Next(TSourceFrame& Frame) override;
+  std::optional<double> DoneFraction() override;
+
+ private:
+  TVideoFrameSource();
+  void OnBuffer(TSampleGrabber& Grabber);
+
+  // How many decoded frames may wait for the tracker before the decoder is held back.
+  static constexpr std::size_t MaxQueued = 4;
+
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<TBitmap> FQueue;  // guarded by FLock
+  bool FClosing = false;       // guarded by FLock
+  bool FErrorReported = false;
+  TVideoSource FVideo;  // last: stopped before the queue goes
+};
+
+// "device:N" -> N; nullopt for anything else. EUsageError for "device:" with no whole N >= 0.
+std::optional<int> DeviceIndex(const std::string& Source);
+
+// Writes "<index>: <name>" for every capture device, one a line.
+void ListDevices(std::ostream& Out);
+
+}  // namespace pavrel::track
