@@ -6,11 +6,13 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -149,6 +151,78 @@ TEST_F(FramesTest, OnlyTheFirstFailureOfAVideoRunIsShownTheRestAreCounted) {
   // Every lock was released: the UI thread can take the view lock at once.
   std::unique_lock lock(Window->Pipeline().ViewLock(), std::try_to_lock);
   EXPECT_TRUE(lock.owns_lock());
+}
+
+TEST_F(FramesTest, FramesAndUserCommandsRunAtTheSameTime) {
+  // The streaming thread handles frames without pause while the UI thread runs menu
+  // commands, calibration, timer ticks and repaints, and delivers the queued label updates.
+  const TBitmap frames[2] = {CentreBlock(), CornerBlock()};
+  std::atomic<int> next{0};
+  std::atomic<bool> stop{false};
+  Window->Pipeline().SetGrab([&](TBitmap& Bitmap) {
+    Bitmap.Assign(frames[(next++ / 5) % 2]);
+    return true;
+  });
+  Window->show();
+  std::thread streaming([&] {
+    while (!stop) {
+      Window->TheSampleGrabberBuffer();
+    }
+  });
+  QElapsedTimer clock;
+  clock.start();
+  for (int round = 0; clock.elapsed() < 1500; ++round) {
+    switch (round % 8) {
+      case 0:
+        Window->HueImageItem->trigger();
+        break;
+      case 1:
+        Window->RenderedImageClick();
+        break;
+      case 2:
+        Window->WMUpdateTrackerParamsHandler(SkinParameters());
+        break;
+      case 3:
+        Window->StartTrackingMenuItem->trigger();
+        break;
+      case 4:
+        Window->TimerTimer();
+        break;
+      case 5:
+        Window->StopTrackingMenuItem->trigger();
+        break;
+      case 6:
+        Window->OnScreenDisplayMenuItem->trigger();
+        break;
+      default:
+        Window->RGBImageItem->trigger();
+        break;
+    }
+    Window->RenderedImage->repaint();
+    QTest::qWait(2);
+  }
+  // Tracking stops while frames still run: a frame that read the old flag may press the
+  // button, but the release comes after it.
+  if (Window->StopTrackingMenuItem->isEnabled()) {
+    Window->StopTrackingMenuItem->trigger();
+  }
+  stop = true;
+  streaming.join();
+  test::DeliverQueuedCalls();
+  EXPECT_GT(Window->FramesHandled(), 20);
+  EXPECT_EQ(Window->FrameFailureCount(), 0);
+  // The label shows what the last frame decided.
+  EXPECT_EQ(Window->ActionDisplay->text().toStdString(),
+            ActionName(Window->Pipeline().LastAction().Action));
+  EXPECT_FALSE(Window->TrackingActive());
+  // Tracking ended with a stop: the button is not left held.
+  const auto actions = Desktop->ActionsWithoutMoves();
+  const auto last = std::find_if(actions.rbegin(), actions.rend(), [](const std::string& Action) {
+    return Action == "LeftButtonDown()" || Action == "LeftButtonUp()";
+  });
+  if (last != actions.rend()) {
+    EXPECT_EQ(*last, "LeftButtonUp()");
+  }
 }
 
 TEST_F(FramesTest, StoppingTrackingReleasesAButtonTheTranslatorHolds) {
