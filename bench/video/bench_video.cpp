@@ -39,6 +39,31 @@ void Report(benchmark::State& State, long Frames, double Seconds, double Cpu) {
   State.SetItemsProcessed(Frames);
 }
 
+// Once a running source has delivered its first frames: FramesPerIteration frames an
+// iteration, timed by the wall clock and the process's CPU time.
+void MeasureRunningSource(benchmark::State& State, const std::atomic<long>& Frames) {
+  while (Frames < 5) {
+    std::this_thread::sleep_for(1ms);
+  }
+  long total = 0;
+  double seconds = 0, cpu = 0;
+  for (auto _ : State) {
+    const long start = Frames;
+    const double cpu0 = ProcessCpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    while (Frames < start + FramesPerIteration) {
+      std::this_thread::sleep_for(1ms);
+    }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    State.SetIterationTime(elapsed);
+    total += Frames - start;
+    seconds += elapsed;
+    cpu += ProcessCpuSeconds() - cpu0;
+  }
+  Report(State, total, seconds, cpu);
+}
+
 // The fake camera into the video layer; Live: paced at 30 fps as a real camera is.
 void BM_DevicePipeline(benchmark::State& State) {
   const bool live = State.range(0) != 0;
@@ -53,27 +78,8 @@ void BM_DevicePipeline(benchmark::State& State) {
       [&](pavrel::TSampleGrabber&, double, const std::uint8_t*, int) { ++frames; });
   video.SetRealTime(live);
   video.SelectDevice(0);
-  while (frames < 5) {
-    std::this_thread::sleep_for(1ms);
-  }
-  long total = 0;
-  double seconds = 0, cpu = 0;
-  for (auto _ : State) {
-    const long start = frames;
-    const double cpu0 = ProcessCpuSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    while (frames < start + FramesPerIteration) {
-      std::this_thread::sleep_for(1ms);
-    }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    State.SetIterationTime(elapsed);
-    total += frames - start;
-    seconds += elapsed;
-    cpu += ProcessCpuSeconds() - cpu0;
-  }
+  MeasureRunningSource(State, frames);
   video.StopVideo();
-  Report(State, total, seconds, cpu);
 }
 BENCHMARK(BM_DevicePipeline)
     ->Arg(1)
@@ -100,30 +106,11 @@ void BM_DeviceSourceOnly(benchmark::State& State) {
       },
       &frames, nullptr);
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  while (frames < 5) {
-    std::this_thread::sleep_for(1ms);
-  }
-  long total = 0;
-  double seconds = 0, cpu = 0;
-  for (auto _ : State) {
-    const long start = frames;
-    const double cpu0 = ProcessCpuSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    while (frames < start + FramesPerIteration) {
-      std::this_thread::sleep_for(1ms);
-    }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    State.SetIterationTime(elapsed);
-    total += frames - start;
-    seconds += elapsed;
-    cpu += ProcessCpuSeconds() - cpu0;
-  }
+  MeasureRunningSource(State, frames);
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(pad);
   gst_object_unref(sink);
   gst_object_unref(pipeline);
-  Report(State, total, seconds, cpu);
 }
 BENCHMARK(BM_DeviceSourceOnly)
     ->Arg(1)
