@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/MainDialog.h"
+#include "mouse/RecordingDesktop.h"
 
 namespace pavrel::test {
 
@@ -62,6 +63,13 @@ TTemporaryStore::~TTemporaryStore() {
   } else {
     ::unsetenv("XDG_CONFIG_HOME");
   }
+}
+
+TMainDialogOptions RecordingOptions(TRecordedMessages& Messages) {
+  TMainDialogOptions options;
+  options.MessageSink = Messages.Sink();
+  options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+  return options;
 }
 
 void FeedFrames(TMainDialog& Window, const TBitmap& Frame, int Count) {

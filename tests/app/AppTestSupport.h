@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/MainDialog.h"
 #include "app/MessageBoxes.h"
 #include "image/Bitmap.h"
 
@@ -46,6 +47,7 @@ class TRecordedMessages {
     QString Text;
     bool Owned;
   };
+
   std::vector<TEntry> Entries() const;
   std::size_t Count() const;
 
@@ -53,6 +55,10 @@ class TRecordedMessages {
   mutable std::mutex FMutex;
   std::vector<TEntry> FEntries;
 };
+
+// Window options for offscreen tests: boxes go to Messages, pointer actions to a recording
+// desktop instead of the X server.
+TMainDialogOptions RecordingOptions(TRecordedMessages& Messages);
 
 // Points the per-user store at a fresh temporary folder (XDG_CONFIG_HOME) for the test's
 // life, so that no test reads or writes the real one.

@@ -30,9 +30,7 @@ class DevicesTest : public ::testing::Test {
 
   void Start(std::vector<test::TFakeDevice> Devices) {
     test::SetFakeDevices(std::move(Devices));
-    TMainDialogOptions options;
-    options.MessageSink = Messages.Sink();
-    options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+    const TMainDialogOptions options = test::RecordingOptions(Messages);
     Window = std::make_unique<TMainDialog>(options);
   }
 

@@ -45,9 +45,7 @@ TTrackerParameters Distinct() {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TMainDialogOptions options;
-    options.MessageSink = Messages.Sink();
-    options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+    const TMainDialogOptions options = test::RecordingOptions(Messages);
     Window = std::make_unique<TMainDialog>(options);
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
@@ -162,9 +160,7 @@ TEST_F(SettingsTest, AFailedSaveShowsTheBoxWithoutOwnerOrTitle) {
 class SettingsDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TMainDialogOptions options;
-    options.MessageSink = Messages.Sink();
-    options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+    const TMainDialogOptions options = test::RecordingOptions(Messages);
     Windows = std::make_unique<TApplicationWindows>(options);
     Main = Windows->MainDialog.get();
     Dialog = Windows->ConfigurationDialog.get();

@@ -49,9 +49,7 @@ class VideoTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    TMainDialogOptions options;
-    options.MessageSink = Messages.Sink();
-    options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
+    const TMainDialogOptions options = test::RecordingOptions(Messages);
     Windows = std::make_unique<TApplicationWindows>(options);
     Main = Windows->MainDialog.get();
     Stop = Windows->StopTrackingDialog.get();

@@ -33,12 +33,6 @@ using test::TRecordedMessages;
 using test::TTemporaryStore;
 
 // Recorded boxes, and a recording desktop so that no test depends on an X display.
-TMainDialogOptions Options(TRecordedMessages& Messages) {
-  TMainDialogOptions options;
-  options.MessageSink = Messages.Sink();
-  options.CreateDesktop = [] { return std::make_unique<TRecordingDesktop>(); };
-  return options;
-}
 
 // What one menu entry should look like: its field name, caption (empty for separators),
 // enabled, checkable and checked.
@@ -77,7 +71,7 @@ class WindowsTest : public ::testing::Test {
 };
 
 TEST_F(WindowsTest, MainWindowHasItsDesignedLayoutCaptionsAndFonts) {
-  TMainDialog window(Options(Messages));
+  TMainDialog window(test::RecordingOptions(Messages));
   EXPECT_EQ(window.windowTitle(), "Pavrel");
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -131,7 +125,7 @@ TEST_F(WindowsTest, MainWindowHasItsDesignedLayoutCaptionsAndFonts) {
 }
 
 TEST_F(WindowsTest, EveryMenuItemStartsInItsInitialState) {
-  TMainDialog window(Options(Messages));
+  TMainDialog window(test::RecordingOptions(Messages));
 
   const QList<QAction*> bar = window.MainMenu->actions();
   ASSERT_EQ(bar.size(), 5);
@@ -201,7 +195,7 @@ TEST_F(WindowsTest, EveryMenuItemStartsInItsInitialState) {
 }
 
 TEST_F(WindowsTest, ProgramEntryCreatesFourWindowsAndShowsOnlyTheMain) {
-  TApplicationWindows windows(Options(Messages));
+  TApplicationWindows windows(test::RecordingOptions(Messages));
   ASSERT_TRUE(windows.MainDialog && windows.AboutDialog && windows.ConfigurationDialog &&
               windows.StopTrackingDialog);
   EXPECT_EQ(windows.MainDialog->StopTrackingDialog(), windows.StopTrackingDialog.get());
@@ -213,7 +207,7 @@ TEST_F(WindowsTest, ProgramEntryCreatesFourWindowsAndShowsOnlyTheMain) {
 }
 
 TEST_F(WindowsTest, AboutBoxShowsTheApplicationTitleAndClosesWithOk) {
-  TApplicationWindows windows(Options(Messages));
+  TApplicationWindows windows(test::RecordingOptions(Messages));
   TAboutDialog& about = *windows.AboutDialog;
   EXPECT_EQ(about.windowTitle(), "About");
   EXPECT_EQ(about.size(), QSize(298, 153));
@@ -282,7 +276,7 @@ TEST(MessageBoxes, StandardErrorTextEndsWithAFullStopUnlessItsLastCharacterSorts
 TEST_F(WindowsTest, CreationReadsTheStoreAndClosingWritesTheParametersOfTheMoment) {
   // An empty store gives the defaults, and the tracker works with them.
   {
-    TMainDialog window(Options(Messages));
+    TMainDialog window(test::RecordingOptions(Messages));
     EXPECT_EQ(window.TrackerParameters, DefaultParameters());
     EXPECT_EQ(window.Tracker().GetParameters(), DefaultParameters());
   }
@@ -299,7 +293,7 @@ TEST_F(WindowsTest, CreationReadsTheStoreAndClosingWritesTheParametersOfTheMomen
   changed.HeightToWidthRatio = 2.5;
   changed.MeanThreshold = 4;
   {
-    TMainDialog window(Options(Messages));
+    TMainDialog window(test::RecordingOptions(Messages));
     window.show();
     window.WMUpdateTrackerParamsHandler(changed);
     // File > Exit takes the closing path.
@@ -312,7 +306,7 @@ TEST_F(WindowsTest, CreationReadsTheStoreAndClosingWritesTheParametersOfTheMomen
   EXPECT_EQ(read, changed);
 
   // The next start reads them over the defaults and hands them to the tracker.
-  TMainDialog window(Options(Messages));
+  TMainDialog window(test::RecordingOptions(Messages));
   EXPECT_EQ(window.TrackerParameters, changed);
   EXPECT_EQ(window.Tracker().GetParameters(), changed);
   // The close box takes the same path.
@@ -324,7 +318,7 @@ TEST_F(WindowsTest, CreationReadsTheStoreAndClosingWritesTheParametersOfTheMomen
 }
 
 TEST_F(WindowsTest, AfterTheCloseCommandsAndMessagesFindNothingToDo) {
-  TApplicationWindows windows(Options(Messages));
+  TApplicationWindows windows(test::RecordingOptions(Messages));
   TMainDialog& window = *windows.MainDialog;
   window.show();
   window.StartTrackingMenuItem->trigger();
