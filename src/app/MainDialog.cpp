@@ -64,6 +64,7 @@ TMainDialog::TMainDialog(TMainDialogOptions Options) : FOptions(std::move(Option
   setFont(SansSerifFont(11));
   BuildLayout();
   BuildMenus();
+  ConnectStreamingSignals();
   FormCreate();
 }
 
@@ -269,23 +270,16 @@ void TMainDialog::FormCreate() {
   FPipeline->SetOnScreenDisplay(true);
   FPipeline->SetOnLabel([this](const TActionLabel& Label) {
     {
-      std::scoped_lock lock(FLabelMutex);
+      std::scoped_lock lock(FHandOverMutex);
       FPendingLabel = Label;
     }
     if (!FLabelQueued.exchange(true)) {
-      QMetaObject::invokeMethod(
-          this, [this] { ApplyLabel(); }, Qt::QueuedConnection);
+      emit LabelPending(QPrivateSignal());
     }
   });
   FPipeline->SetOnViewChanged([this] {
     if (!FViewRepaintQueued.exchange(true)) {
-      QMetaObject::invokeMethod(
-          this,
-          [this] {
-            FViewRepaintQueued = false;
-            RenderedImage->update();
-          },
-          Qt::QueuedConnection);
+      emit ViewChanged(QPrivateSignal());
     }
   });
   RenderedImage->SetPipeline(FPipeline.get());
@@ -310,22 +304,48 @@ void TMainDialog::FormCreate() {
   RawVideo->SetVideoWindow(&FVideo->VideoWindow());
   FVideo->VideoWindow().SetOnFrame([this] {
     if (!FRawRepaintQueued.exchange(true)) {
-      QMetaObject::invokeMethod(
-          this,
-          [this] {
-            FRawRepaintQueued = false;
-            RawVideo->update();
-          },
-          Qt::QueuedConnection);
+      emit RawFrameArrived(QPrivateSignal());
     }
   });
+}
+
+void TMainDialog::ConnectStreamingSignals() {
+  // Queued connections made here, on the UI thread: the streaming thread only emits, so
+  // nothing it allocates is run on the UI thread.
+  connect(this, &TMainDialog::LabelPending, this, &TMainDialog::ApplyLabel, Qt::QueuedConnection);
+  connect(
+      this, &TMainDialog::ViewChanged, this,
+      [this] {
+        FViewRepaintQueued = false;
+        RenderedImage->update();
+      },
+      Qt::QueuedConnection);
+  connect(
+      this, &TMainDialog::RawFrameArrived, this,
+      [this] {
+        FRawRepaintQueued = false;
+        RawVideo->update();
+      },
+      Qt::QueuedConnection);
+  connect(
+      this, &TMainDialog::FrameFailurePending, this,
+      [this] {
+        QString message;
+        {
+          std::scoped_lock lock(FHandOverMutex);
+          message = FPendingFailure;
+        }
+        ShowMessage(TMessageKind::StandardError,
+                    QString("A video frame could not be processed: %1").arg(message));
+      },
+      Qt::QueuedConnection);
 }
 
 void TMainDialog::ApplyLabel() {
   FLabelQueued = false;
   TActionLabel label;
   {
-    std::scoped_lock lock(FLabelMutex);
+    std::scoped_lock lock(FHandOverMutex);
     label = FPendingLabel;
   }
   const QString caption = QString::fromStdString(label.Caption);
@@ -357,13 +377,11 @@ void TMainDialog::FrameFailed(const QString& Message) {
   // The first failure of a video run is shown; the rest of the run only counts, so that a
   // source that fails on every frame does not pile up boxes.
   if (!FFrameFailureShown.exchange(true)) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, Message] {
-          ShowMessage(TMessageKind::StandardError,
-                      QString("A video frame could not be processed: %1").arg(Message));
-        },
-        Qt::QueuedConnection);
+    {
+      std::scoped_lock lock(FHandOverMutex);
+      FPendingFailure = Message;
+    }
+    emit FrameFailurePending(QPrivateSignal());
   }
 }
 

@@ -157,6 +157,12 @@ class TMainDialog : public QMainWindow {
   // Emitted once the close steps have run; the program then ends.
   void CloseCompleted();
 
+  // Streaming thread -> UI thread; connected queued, for this dialog only.
+  void LabelPending(QPrivateSignal);
+  void ViewChanged(QPrivateSignal);
+  void RawFrameArrived(QPrivateSignal);
+  void FrameFailurePending(QPrivateSignal);
+
  protected:
   bool event(QEvent* Event) override;
   void changeEvent(QEvent* Event) override;
@@ -167,6 +173,7 @@ class TMainDialog : public QMainWindow {
   void BuildLayout();
   void BuildMenus();
   void FormCreate();
+  void ConnectStreamingSignals();
   void FormCloseQuery();
   // Closing steps 1 to 4: no frame runs afterwards and the owned objects are gone.
   void ReleaseObjects();
@@ -198,8 +205,9 @@ class TMainDialog : public QMainWindow {
   bool FCentred = false;
 
   // Streaming thread -> UI thread hand-over, one queued call at a time.
-  std::mutex FLabelMutex;
+  std::mutex FHandOverMutex;
   TActionLabel FPendingLabel;
+  QString FPendingFailure;
   std::atomic<bool> FLabelQueued{false};
   std::atomic<bool> FViewRepaintQueued{false};
   std::atomic<bool> FRawRepaintQueued{false};
