@@ -58,6 +58,8 @@ void TRawVideoWidget::paintEvent(QPaintEvent* /*Event*/) {
   if (!frame || frame->Empty()) {
     return;
   }
+  // The video layer refills a frame once nobody holds it; the lock orders that after this read.
+  std::scoped_lock lock(frame->Lock());
   QSize size(frame->Width(), frame->Height());
   size.scale(this->size(), Qt::KeepAspectRatio);
   QRect target(QPoint(0, 0), size);

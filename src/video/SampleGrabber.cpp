@@ -176,7 +176,14 @@ std::shared_ptr<const TBitmap> TVideoWindow::CurrentFrame() const {
     return nullptr;
   }
   if (!FImpl->Cached || FImpl->CachedSequence != FImpl->Sequence) {
-    auto bitmap = std::make_shared<TBitmap>();
+    // A frame nobody else holds any more is refilled in place: a fresh full-size bitmap for
+    // every frame costs more in page faults than the copy itself. A frame a caller holds is
+    // never changed.
+    std::shared_ptr<TBitmap> bitmap = FImpl->Cached;
+    if (!bitmap || bitmap.use_count() != 2) {
+      bitmap = std::make_shared<TBitmap>();
+    }
+    FImpl->Cached.reset();
     if (!CopySampleToBitmap(FImpl->Current.get(), *bitmap)) {
       return nullptr;
     }

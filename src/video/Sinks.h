@@ -51,7 +51,7 @@ struct TVideoWindow::TImpl {
   mutable std::mutex SampleLock;  // guards the rest
   TSamplePtr Current;
   std::uint64_t Sequence = 0;
-  mutable std::shared_ptr<const TBitmap> Cached;
+  mutable std::shared_ptr<TBitmap> Cached;
   mutable std::uint64_t CachedSequence = 0;
 };
 

@@ -120,7 +120,8 @@ class TVideoWindow {
   // video has stopped. Anything it throws is dropped.
   void SetOnFrame(std::function<void()> Handler);
   // The latest preview frame, or null before the first one and after the video stops
-  // (the widget then shows black).
+  // (the widget then shows black). A frame stays as it is while the caller holds it; read it
+  // under its Lock() where other threads call this too.
   std::shared_ptr<const TBitmap> CurrentFrame() const;
 
   struct TImpl;

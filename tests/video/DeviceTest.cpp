@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -208,6 +209,40 @@ TEST_F(Devices, PreviewRowsSurviveOddWidths) {
     }
   }
   EXPECT_GE(distinct, 6);  // the seven bars are there
+}
+
+TEST_F(Devices, AHeldPreviewFrameStaysAsItIsWhileNewerOnesArrive) {
+  // Snow changes every pixel of every frame.
+  SetFakeDevices({{"Fake Camera Snow", "video/x-raw, format=BGR, width=160, height=120",
+                   "videotestsrc is-live=true pattern=snow ! "
+                   "capsfilter caps=video/x-raw,format=BGR,width=160,height=120"}});
+  TVideoSource video;
+  Select(video, 0);
+  TVideoWindow& window = video.VideoWindow();
+  ASSERT_TRUE(WaitUntil([&] { return window.CurrentFrame() != nullptr; }));
+  const auto held = window.CurrentFrame();
+  const TBitmap copy = *held;
+  // Later frames, some of them let go of at once as the painter does.
+  std::shared_ptr<const TBitmap> later;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(WaitUntil([&] {
+      later = window.CurrentFrame();
+      return later != held && later != nullptr;
+    }));
+    later.reset();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return (later = window.CurrentFrame()) != held; }));
+  ASSERT_EQ(held->Width(), 160);
+  for (int y = 0; y < 120; ++y) {
+    ASSERT_EQ(std::memcmp(held->ScanLine(y), copy.ScanLine(y), 160 * 3), 0) << "row " << y;
+  }
+  EXPECT_EQ(later->Width(), 160);
+  EXPECT_EQ(later->Height(), 120);
+  int changed = 0;
+  for (int y = 0; y < 120; ++y) {
+    changed += std::memcmp(later->ScanLine(y), copy.ScanLine(y), 160 * 3) != 0;
+  }
+  EXPECT_GT(changed, 100);
 }
 
 TEST_F(Devices, LiveSourceDeliversAbout30FramesASecondOneAtATime) {
