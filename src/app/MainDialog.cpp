@@ -313,20 +313,19 @@ void TMainDialog::ConnectStreamingSignals() {
   // Queued connections made here, on the UI thread: the streaming thread only emits, so
   // nothing it allocates is run on the UI thread.
   connect(this, &TMainDialog::LabelPending, this, &TMainDialog::ApplyLabel, Qt::QueuedConnection);
-  connect(
-      this, &TMainDialog::ViewChanged, this,
-      [this] {
-        FViewRepaintQueued = false;
-        RenderedImage->update();
-      },
-      Qt::QueuedConnection);
-  connect(
-      this, &TMainDialog::RawFrameArrived, this,
-      [this] {
-        FRawRepaintQueued = false;
-        RawVideo->update();
-      },
-      Qt::QueuedConnection);
+  // A repaint clears its flag first, so a frame arriving during the paint queues another.
+  const auto repaintOnce = [this](void (TMainDialog::*Signal)(QPrivateSignal),
+                                  std::atomic<bool>& Queued, QWidget* Widget) {
+    connect(
+        this, Signal, this,
+        [&Queued, Widget] {
+          Queued = false;
+          Widget->update();
+        },
+        Qt::QueuedConnection);
+  };
+  repaintOnce(&TMainDialog::ViewChanged, FViewRepaintQueued, RenderedImage);
+  repaintOnce(&TMainDialog::RawFrameArrived, FRawRepaintQueued, RawVideo);
   connect(
       this, &TMainDialog::FrameFailurePending, this,
       [this] {
