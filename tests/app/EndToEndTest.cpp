@@ -254,7 +254,7 @@ TEST_F(EndToEndTest, SharedHandClipShowsRecognisedActionsAndMovesThePointer) {
   }
   std::string seen;
   for (const QString& text : shown) {
-    seen += "[" + text.toStdString() + "]";
+    seen.append("[").append(text.toStdString()).append("]");
   }
   // Recognised actions: names other than "No Action" appear in the label.
   shown.erase("No Action");

@@ -264,7 +264,7 @@ void TXServerFixture::Start(const TOptions& Options) {
     throw std::runtime_error("Xvfb did not report a display number. Log:\n" + Log());
   }
   FDisplayNumber = std::stoi(number);
-  FDisplay = ":" + std::to_string(FDisplayNumber);
+  FDisplay = std::string(":").append(std::to_string(FDisplayNumber));  // GCC 12 -Wrestrict
 
   ::Display* connection = nullptr;
   while (connection == nullptr && Clock::now() < serverDeadline) {
