@@ -94,7 +94,11 @@ BENCHMARK(BM_OnScreenDisplay)->ArgName("hue")->Arg(0)->Arg(1)->Unit(benchmark::k
 }  // namespace pavrel
 
 int main(int argc, char** argv) {
-  QGuiApplication app(argc, argv);  // the display's text needs it
+  // The display's text needs an application, not a screen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QGuiApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
     return 1;
