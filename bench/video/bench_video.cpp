@@ -18,6 +18,7 @@
 
 #include "FakeDevices.h"
 #include "VideoTestSupport.h"
+#include "video/GstSupport.h"
 #include "video/VideoSource.h"
 
 namespace {
@@ -93,24 +94,21 @@ BENCHMARK(BM_DevicePipeline)
 void BM_DeviceSourceOnly(benchmark::State& State) {
   const bool live = State.range(0) != 0;
   gst_init(nullptr, nullptr);
-  GstElement* pipeline =
-      gst_parse_launch((CameraElement(live) + " ! fakesink name=sink sync=false").c_str(), nullptr);
-  GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-  GstPad* pad = gst_element_get_static_pad(sink, "sink");
+  const pavrel::TGstPtr<GstElement> pipeline(gst_parse_launch(
+      (CameraElement(live) + " ! fakesink name=sink sync=false").c_str(), nullptr));
+  const pavrel::TGstPtr<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+  const pavrel::TGstPtr<GstPad> pad(gst_element_get_static_pad(sink.get(), "sink"));
   std::atomic<long> frames{0};
   gst_pad_add_probe(
-      pad, GST_PAD_PROBE_TYPE_BUFFER,
+      pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
       [](GstPad*, GstPadProbeInfo*, gpointer Data) {
         ++*static_cast<std::atomic<long>*>(Data);
         return GST_PAD_PROBE_OK;
       },
       &frames, nullptr);
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
   MeasureRunningSource(State, frames);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(pad);
-  gst_object_unref(sink);
-  gst_object_unref(pipeline);
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 BENCHMARK(BM_DeviceSourceOnly)
     ->Arg(1)

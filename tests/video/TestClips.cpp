@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
+
+#include "video/GstSupport.h"
 
 namespace pavrel::test {
 
@@ -21,34 +24,26 @@ constexpr const char* Ball =
 void RunPipeline(const std::string& Description) {
   gst_init(nullptr, nullptr);
   GError* error = nullptr;
-  GstElement* pipeline = gst_parse_launch(Description.c_str(), &error);
+  TGstPtr<GstElement> pipeline(gst_parse_launch(Description.c_str(), &error));
   if (error) {
-    std::string message = error->message;
-    g_error_free(error);
-    if (pipeline) {
-      gst_object_unref(pipeline);
-    }
-    throw std::runtime_error("Bad pipeline: " + message);
+    const TErrorPtr owned(error);
+    throw std::runtime_error("Bad pipeline: " + std::string(owned->message));
   }
-  gst_element_set_state(pipeline, GST_STATE_PLAYING);
-  GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* message = gst_bus_timed_pop_filtered(
-      bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  const TGstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
+  const std::unique_ptr<GstMessage, decltype(&gst_message_unref)> message(
+      gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND,
+                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
+      &gst_message_unref);
   std::string failure;
   if (!message) {
     failure = "timed out";
-  } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-    GError* err = nullptr;
-    gst_message_parse_error(message, &err, nullptr);
-    failure = err->message;
-    g_error_free(err);
+  } else if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+    GError* raw = nullptr;
+    gst_message_parse_error(message.get(), &raw, nullptr);
+    failure = TErrorPtr(raw)->message;
   }
-  if (message) {
-    gst_message_unref(message);
-  }
-  gst_object_unref(bus);
-  gst_element_set_state(pipeline, GST_STATE_NULL);
-  gst_object_unref(pipeline);
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
   if (!failure.empty()) {
     throw std::runtime_error("Pipeline \"" + Description + "\" failed: " + failure);
   }
