@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -107,18 +108,33 @@ std::shared_ptr<TDialogVisit> AnswerFileDialog(QFileDialog* Dialog, const QStrin
   auto visit = std::make_shared<TDialogVisit>();
   auto* poll = new QTimer(Dialog);
   poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, Dialog, [Dialog, FileName, visit, poll] {
+  // This visit ends with this showing; the next command arms a new one.
+  QObject::connect(Dialog, &QDialog::finished, poll, [poll] {
+    poll->stop();
+    poll->deleteLater();
+  });
+  auto answered = std::make_shared<QElapsedTimer>();
+  QObject::connect(poll, &QTimer::timeout, Dialog, [Dialog, FileName, visit, answered] {
     if (!Dialog->isVisible()) {
       return;
     }
-    poll->stop();
-    poll->deleteLater();
     auto* edit = Dialog->findChild<QLineEdit*>("fileNameEdit");
-    visit->Seen = true;
-    visit->NameFilters = Dialog->nameFilters();
-    visit->DefaultSuffix = Dialog->defaultSuffix();
-    visit->AcceptSave = Dialog->acceptMode() == QFileDialog::AcceptSave;
-    visit->ShownFileName = edit != nullptr ? edit->text() : QString();
+    if (!visit->Seen) {
+      visit->Seen = true;
+      visit->NameFilters = Dialog->nameFilters();
+      visit->DefaultSuffix = Dialog->defaultSuffix();
+      visit->AcceptSave = Dialog->acceptMode() == QFileDialog::AcceptSave;
+      visit->ShownFileName = edit != nullptr ? edit->text() : QString();
+    } else if (answered->elapsed() < 1000 || QApplication::activeModalWidget() != Dialog) {
+      // Answered and waiting, or a box of the dialog's own (an overwrite question) is up.
+      return;
+    }
+    // Still open a second after the answer: on a loaded machine the name box's completer can
+    // pop up and take the key. Close it and answer again.
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+      popup->close();
+    }
+    answered->start();
     if (FileName.isEmpty() || edit == nullptr) {
       QTest::keyClick(Dialog, Qt::Key_Escape);
       return;
