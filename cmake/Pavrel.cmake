@@ -15,7 +15,7 @@ function(pavrel_add_test)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
-  set(env "PAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "PAVREL_MEDIA_DIR=${PROJECT_SOURCE_DIR}/../shared/media"
+  set(env "PAVREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "PAVREL_MEDIA_DIR=${PROJECT_SOURCE_DIR}/media"
           "QT_QPA_PLATFORM=offscreen" "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp"
           "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp" ${T_ENV})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}")

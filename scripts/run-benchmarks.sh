@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark binary of a build folder.
 set -euo pipefail
+export PAVREL_MEDIA_DIR=${PAVREL_MEDIA_DIR:-$(cd "$(dirname "$0")/.." && pwd)/media}
 build=${1:-build-bench}
 found=0
 while IFS= read -r b; do

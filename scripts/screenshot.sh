@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-media=${PAVREL_MEDIA_DIR:-$(pwd)/../shared/media}
+media=${PAVREL_MEDIA_DIR:-$(pwd)/media}
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build"
 cmake --build "$build" -j2 --target pavrel_screenshot
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/pavrel-runtime-$(id -u)}

@@ -121,7 +121,7 @@ BENCHMARK(BM_DeviceSourceOnly)
 // The shared clip, every frame to the grabber, as fast as it decodes.
 void BM_SharedClip(benchmark::State& State) {
   const char* dir = std::getenv("PAVREL_MEDIA_DIR");
-  const auto clip = std::filesystem::path(dir ? dir : "../shared/media") / "asl_hand.mp4";
+  const auto clip = std::filesystem::path(dir ? dir : PAVREL_DEFAULT_MEDIA_DIR) / "asl_hand.mp4";
   if (!std::filesystem::exists(clip)) {
     State.SkipWithError("asl_hand.mp4 not found: set PAVREL_MEDIA_DIR");
     return;

@@ -121,7 +121,12 @@ void ReadUserStore(TTrackerParameters& Params, const std::filesystem::path& Path
   }
 }
 
-bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::path& Path) {
+namespace {
+
+// Reads the store (or starts a new one), lets Change set values, and replaces the file
+// atomically. False when nothing could be written.
+template <typename TChange>
+bool UpdateUserStore(const std::filesystem::path& Path, TChange Change) {
   try {
     std::error_code ec;
     std::filesystem::create_directories(Path.parent_path(), ec);
@@ -145,21 +150,55 @@ bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::pat
         file.emplace();
       }
     }
-    for (const auto& field : kParameterReadOrder) {
-      if (field.Integer) {
-        file->SetValue(kStoreKey, field.Name, REG_DWORD,
-                       LittleEndian(static_cast<std::uint32_t>(Params.*field.Integer), 4));
-      } else {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &Params.HeightToWidthRatio, sizeof bits);
-        file->SetValue(kStoreKey, field.Name, REG_BINARY, LittleEndian(bits, 8));
-      }
-    }
+    Change(*file);
     ReplaceFileAtomically(Path, file->Serialize());
     return true;
   } catch (...) {
     return false;
   }
+}
+
+}  // namespace
+
+bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::path& Path) {
+  return UpdateUserStore(Path, [&](TRegFile& File) {
+    for (const auto& field : kParameterReadOrder) {
+      if (field.Integer) {
+        File.SetValue(kStoreKey, field.Name, REG_DWORD,
+                      LittleEndian(static_cast<std::uint32_t>(Params.*field.Integer), 4));
+      } else {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &Params.HeightToWidthRatio, sizeof bits);
+        File.SetValue(kStoreKey, field.Name, REG_BINARY, LittleEndian(bits, 8));
+      }
+    }
+  });
+}
+
+TStoreValues ReadUserStoreValues(const std::filesystem::path& Path) {
+  TStoreValues values;
+  try {
+    const auto file = TRegFile::Parse(ReadWholeFile(Path, kMaxStoreSize));
+    const TRegKey* key = file ? file->FindKey(kStoreKey) : nullptr;
+    if (key) {
+      for (const TRegItem& item : key->Items) {
+        if (item.Value && !item.Value->IsDefault && item.Value->Type == REG_SZ) {
+          values[item.Value->Name] = item.Value->Data;
+        }
+      }
+    }
+  } catch (...) {
+    // No store, or none that can be read: no values.
+  }
+  return values;
+}
+
+bool WriteUserStoreValues(const TStoreValues& Values, const std::filesystem::path& Path) {
+  return UpdateUserStore(Path, [&](TRegFile& File) {
+    for (const auto& [name, text] : Values) {
+      File.SetValue(kStoreKey, name, REG_SZ, text);
+    }
+  });
 }
 
 }  // namespace pavrel

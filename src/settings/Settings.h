@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -30,6 +31,20 @@ void ReadUserStore(TTrackerParameters& Params, const std::filesystem::path& Path
 // keys and values. Returns false when nothing could be written. Never throws.
 bool WriteUserStore(const TTrackerParameters& Params,
                     const std::filesystem::path& Path = UserStorePath());
+
+// Settings that came after the ten parameters live beside them in the store's key as text
+// values (REG_SZ), one a name, so the ten values' layout never changes. Each feature names
+// and parses its own values; a value it cannot parse counts as unset.
+using TStoreValues = std::map<std::string, std::string>;
+
+// Every text value of the program's key, by name. Empty when there is no store or none
+// that can be read. Never throws.
+TStoreValues ReadUserStoreValues(const std::filesystem::path& Path = UserStorePath());
+
+// Sets these text values, keeping every other value, key and comment, and replaces the
+// file atomically. Returns false when nothing could be written. Never throws.
+bool WriteUserStoreValues(const TStoreValues& Values,
+                          const std::filesystem::path& Path = UserStorePath());
 
 // Saves a settings file (.pvl). Raises ESettingsError with a message naming the file.
 void SaveSettingsFile(const TTrackerParameters& Params, const std::string& FileName);

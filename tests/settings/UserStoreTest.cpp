@@ -253,6 +253,21 @@ TEST_F(UserStore, AWriteThatFailsMidwayLeavesTheOldStoreByteForByte) {
   EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
 }
 
+TEST_F(UserStore, TextValuesLiveBesideTheParametersWithoutDisturbingThem) {
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  ASSERT_TRUE(WriteUserStoreValues({{"PointerFilter", "1"}, {"Path", "a \"b\" \\ c"}}, Store));
+  // Writing the parameters again keeps the text values, and the reverse.
+  ASSERT_TRUE(WriteUserStore(DefaultParameters(), Store));
+  ASSERT_TRUE(WriteUserStoreValues({{"PointerFilter", "0"}}, Store));
+  const TStoreValues values = ReadUserStoreValues(Store);
+  EXPECT_EQ(values, (TStoreValues{{"Path", "a \"b\" \\ c"}, {"PointerFilter", "0"}}));
+  TTrackerParameters p = Odd();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, DefaultParameters());
+  EXPECT_EQ(ReadFile(Store).find(kDefaultValues), kHeader.size() + kKey.size());
+  EXPECT_TRUE(ReadUserStoreValues(Temp.Path() / "missing.reg").empty());
+}
+
 TEST(UserStorePath, FollowsXdgConfigHomeAndFallsBackToHomeConfig) {
   const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
   const std::string xdg = savedXdg ? savedXdg : "";
