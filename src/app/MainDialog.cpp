@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 #include <exception>
@@ -21,10 +22,10 @@
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
-#include "app/DesktopFactory.h"
 #include "app/Fonts.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
+#include "desktop/DesktopFactory.h"
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
@@ -49,9 +50,6 @@ QString MenuCaption(const std::string& Name) {
 }  // namespace
 
 TMainDialog::TMainDialog(TMainDialogOptions Options) : FOptions(std::move(Options)) {
-  if (!FOptions.CreateDesktop) {
-    FOptions.CreateDesktop = CreateX11Desktop;
-  }
   if (!FOptions.MessageSink) {
     FOptions.MessageSink = ShowMessageBox;
   }
@@ -132,6 +130,13 @@ void TMainDialog::BuildLayout() {
 
   setTabOrder(VideoDisplay, MouseActionDisplay);
 
+  DesktopStatus = new QLabel(this);
+  DesktopStatus->setObjectName("DesktopStatus");
+  DesktopStatus->setWordWrap(true);
+  DesktopStatus->setMaximumWidth(345);
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(DesktopStatus, 1);
+
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(1000);
@@ -206,6 +211,26 @@ void TMainDialog::BuildMenus() {
   Help1->setObjectName("Help1");
   About1 = command(Help1, "About1", "About", &TMainDialog::About1Click);
 
+  // After the existing items: the menu bar keeps its five menus.
+  DesktopMenu = Configuration1->addMenu("Desktop");
+  DesktopMenu->setObjectName("DesktopMenu");
+  DesktopGroup = new QActionGroup(this);
+  DesktopGroup->setExclusive(true);
+  const TDesktopKind stored = StoredDesktopChoice();
+  for (const TDesktopKind kind :
+       {TDesktopKind::Auto, TDesktopKind::X11, TDesktopKind::Portal, TDesktopKind::Wlroots,
+        TDesktopKind::Uinput}) {
+    const std::string_view caption = DesktopKindCaption(kind);
+    QAction* item =
+        DesktopMenu->addAction(QString::fromUtf8(caption.data(), static_cast<int>(caption.size())));
+    item->setObjectName(QString("Desktop_") + DesktopKindName(kind).data());
+    item->setCheckable(true);
+    item->setChecked(kind == stored);
+    DesktopGroup->addAction(item);
+    connect(item, &QAction::triggered, this,
+            [this, kind] { Guarded([this, kind] { OnSelectDesktop(kind); }); });
+  }
+
   VideoPopupMenu = new QMenu(this);
   VideoPopupMenu->setObjectName("VideoPopupMenu");
   SaveCurrentImagetoBitmap1 =
@@ -249,12 +274,22 @@ void TMainDialog::FormCreate() {
   TrackerParameters = TheTracker->GetParameters();
   // The desktop the actions reach. Without one the program tracks and shows, and acts on
   // nothing; the user is told once, when tracking first starts.
-  try {
-    FDesktop = FOptions.CreateDesktop();
-  } catch (const std::exception& e) {
-    FDesktop.reset();
-    FDesktopError = QString::fromLocal8Bit(e.what());
+  if (FOptions.CreateDesktop) {
+    try {
+      FDesktop = FOptions.CreateDesktop();
+      FDesktopStatusText = "Desktop: ready";
+    } catch (const std::exception& e) {
+      FDesktop.reset();
+      FDesktopError = QString::fromLocal8Bit(e.what());
+      FDesktopStatusText = "Desktop: none, pointer actions unavailable: " + FDesktopError;
+    }
+  } else {
+    TOpenedDesktop opened = OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()));
+    FDesktop = std::move(opened.Desktop);
+    FDesktopError = QString::fromStdString(opened.Error);
+    FDesktopStatusText = QString::fromStdString(opened.Status);
   }
+  DesktopStatus->setText(FDesktopStatusText);
   // 4. The translator: smoothing length 5 over 160 x 120 frames.
   TheTranslator = std::make_unique<TMouseTranslator>(5, kFrameWidth, kFrameHeight, FDesktop.get());
   // 6., 7., 8. Defaults, the per-user store over them, and the set to the tracker.
@@ -620,6 +655,19 @@ void TMainDialog::WMUpdateTrackerParamsHandler(const TTrackerParameters& Params)
 void TMainDialog::VideoStarted() {
   Timer->start();
   SetTrackerMenuEnabled(true);
+}
+
+// The backend opens at start only: a frame may be using the current one at any moment.
+void TMainDialog::OnSelectDesktop(TDesktopKind Kind) {
+  if (!StoreDesktopChoice(Kind)) {
+    ShowMessage(TMessageKind::Information,
+                "The desktop choice could not be stored; it stays as it was.");
+    DesktopGroup->actions().at(static_cast<int>(StoredDesktopChoice()))->setChecked(true);
+    return;
+  }
+  const std::string_view caption = DesktopKindCaption(Kind);
+  DesktopStatus->setText(FDesktopStatusText + "\nFrom the next start: " +
+                         QString::fromUtf8(caption.data(), static_cast<int>(caption.size())));
 }
 
 void TMainDialog::OnSelectDevice(int Tag) {

@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "app/MessageBoxes.h"
+#include "desktop/DesktopChoice.h"
 #include "pipeline/FramePipeline.h"
 #include "tracking/TrackerTypes.h"
 
@@ -36,8 +38,12 @@ class TVideoSource;
 
 struct TMainDialogOptions {
   // Makes the desktop that pointer and window actions reach; throws std::runtime_error when
-  // there is none (no X display). Empty: the X11 desktop of $DISPLAY.
+  // there is none (no X display). Empty: the backend DesktopChoice names, opened by the
+  // desktop factory.
   std::function<std::unique_ptr<TDesktop>()> CreateDesktop;
+  // The backend to open (pavrel --desktop=...). Empty: the choice kept in the per-user store,
+  // or auto.
+  std::optional<TDesktopKind> DesktopChoice;
   // Shows the message boxes. Empty: real, modal boxes.
   TMessageSink MessageSink;
 };
@@ -67,6 +73,8 @@ class TMainDialog : public QMainWindow {
   QLabel* RenderedVideoStream = nullptr;
   QGroupBox* MouseActionDisplay = nullptr;
   QLabel* ActionDisplay = nullptr;
+  // "Desktop: ...": which backend drives the desktop and what it cannot do.
+  QLabel* DesktopStatus = nullptr;
 
   // Main menu.
   QMenuBar* MainMenu = nullptr;
@@ -87,6 +95,9 @@ class TMainDialog : public QMainWindow {
   QAction* N2 = nullptr;
   QMenu* Help1 = nullptr;
   QAction* About1 = nullptr;
+  // Which backend drives the desktop from the next start on (kept in the per-user store).
+  QMenu* DesktopMenu = nullptr;
+  QActionGroup* DesktopGroup = nullptr;
 
   // Popup menu of RenderedImage.
   QMenu* VideoPopupMenu = nullptr;
@@ -121,6 +132,7 @@ class TMainDialog : public QMainWindow {
   void StopVideoMenuItemClick();
   void File2Click();
   void OnSelectDevice(int Tag);
+  void OnSelectDesktop(TDesktopKind Kind);
   void TimerTimer();
   void RGBImageItemClick();
   void HueImageItemClick();
@@ -196,6 +208,7 @@ class TMainDialog : public QMainWindow {
   std::unique_ptr<THandTracker> TheTracker;
   std::unique_ptr<TDesktop> FDesktop;
   QString FDesktopError;
+  QString FDesktopStatusText;
   bool FDesktopNoticeShown = false;
   std::unique_ptr<TMouseTranslator> TheTranslator;
   std::unique_ptr<TFramePipeline> FPipeline;

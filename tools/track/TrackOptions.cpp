@@ -16,7 +16,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "desktop/X11Desktop.h"
+#include "desktop/DesktopFactory.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/FramePipeline.h"
 #include "settings/Settings.h"
@@ -177,13 +177,16 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   }
   TProgressLine progress(Options.Progress);
 
-  std::unique_ptr<TX11Desktop> desktop;
+  std::unique_ptr<TDesktop> desktop;
   if (Options.Act) {
-    try {
-      desktop = std::make_unique<TX11Desktop>();
-    } catch (const std::runtime_error& e) {
-      throw EUsageError(std::string("--act needs an X display: ") + e.what());
+    TOpenedDesktop opened = OpenDesktop(Options.Desktop);
+    if (Options.Status) {
+      *Options.Status << opened.Status << '\n' << std::flush;
     }
+    if (!opened.Desktop) {
+      throw EUsageError("--act needs a desktop to act on: " + opened.Error);
+    }
+    desktop = std::move(opened.Desktop);
   }
 
   std::unique_ptr<THandTracker> tracker;
@@ -275,14 +278,25 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
                  "A BMP file, a folder whose .bmp files are taken in name order, a video file "
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
   app.add_flag("--act", options.Act,
-               "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
+               "Perform the recognised mouse actions on the desktop (see --desktop)");
+  std::string desktopName = "auto";
+  app.add_option("--desktop", desktopName,
+                 "The backend --act drives the desktop with: auto (chosen from the session), "
+                 "x11, portal, wlroots or uinput")
+      ->type_name("NAME")
+      ->check(CLI::IsMember({"auto", "x11", "portal", "wlroots", "uinput"}));
+  bool listDesktops = false;
+  app.add_flag("--list-desktops", listDesktops,
+               "Print every desktop backend, available or not and why, and exit");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N]\n"
+        << "                    [--act [--desktop=auto|x11|portal|wlroots|uinput]] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
+        << "       pavrel-track --list-desktops\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
   };
@@ -299,6 +313,12 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     ListDevices(Out);
     return 0;
   }
+  if (listDesktops) {
+    ListDesktops(Out);
+    return 0;
+  }
+  options.Desktop = ParseDesktopKind(desktopName).value_or(TDesktopKind::Auto);
+  options.Status = &Err;
   if (options.Sources.empty()) {
     return usage("SOURCE is required");
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/DesktopChoice.h"
 #include "tracking/TrackerTypes.h"
 
 namespace pavrel::track {
@@ -18,9 +19,12 @@ struct TTrackOptions {
   bool UserSettings = false;                    // start from the per-user store
   std::optional<std::string> SettingsFile;      // start from a settings file (.pvl)
   std::optional<std::string> SaveSettingsFile;  // write the set the run used
-  // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
-  // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
+  // Run the mouse translator with Active true on a desktop backend, so that the frames really
+  // move the pointer and act; otherwise it runs inactive, without a desktop.
   bool Act = false;
+  // The backend --act opens; auto picks from the session.
+  TDesktopKind Desktop = TDesktopKind::Auto;
+  std::ostream* Status = nullptr;  // the "Desktop: ..." line of --act; none when null
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };
@@ -43,7 +47,7 @@ TTrackerParameters RunParameters(const TTrackOptions& Options);
 // Tracks every frame of the sources with one tracker, feeds each result to one mouse
 // translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when
 // a frame failed. Raises EUsageError or ESettingsError before any output for a bad setting,
-// settings file or source, a failed --save-settings, or --act without a usable X display.
+// settings file or source, a failed --save-settings, or --act without a desktop backend that opens.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit

@@ -1,0 +1,48 @@
+#pragma once
+
+// Opens the desktop backend the user chose, or for `auto` the first that works in this
+// session (DesktopChoice.h gives the order), and says in one line which one drives the desktop.
+// No Xlib, Wayland or Qt header here, so it mixes with anything.
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "desktop/DesktopChoice.h"
+#include "mouse/Desktop.h"
+
+namespace pavrel {
+
+// The session variables of this process's environment.
+TSessionFacts SessionFactsFromEnvironment();
+
+struct TOpenedDesktop {
+  std::unique_ptr<TDesktop> Desktop;  // null: nothing drives the desktop
+  std::optional<TDesktopKind> Kind;
+  std::string Status;  // "Desktop: ..."
+  std::string Error;   // when Desktop is null: why, for the user
+};
+
+// Tries Requested, or for Auto each backend in AutoOrder until one opens. Never throws.
+TOpenedDesktop OpenDesktop(TDesktopKind Requested,
+                           const TSessionFacts& Facts = SessionFactsFromEnvironment());
+
+// Tries one backend; throws std::runtime_error saying why it is unavailable. Limits, when
+// given, receives what the opened backend cannot do.
+std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSessionFacts& Facts,
+                                               std::string* Limits = nullptr);
+
+// Every backend, one a line: "x11: available (...)" or "wlroots: unavailable: why", then the
+// line `auto` would pick. Opens each backend briefly to find out.
+void ListDesktops(std::ostream& Out, const TSessionFacts& Facts = SessionFactsFromEnvironment());
+
+// The X11 desktop of $DISPLAY; throws std::runtime_error naming the display when there is none.
+std::unique_ptr<TDesktop> CreateX11Desktop();
+
+// The stored choice (per-user store value "Desktop"); Auto when unset or not understood.
+TDesktopKind StoredDesktopChoice();
+// Keeps the choice for the next start; false when the store could not be written.
+bool StoreDesktopChoice(TDesktopKind Kind);
+
+}  // namespace pavrel
