@@ -87,9 +87,15 @@ const wl_pointer_listener PointerListener = {
 const wl_seat_listener SeatListener = {
     [](void* Data, wl_seat* Seat, std::uint32_t Capabilities) {
       auto* p = static_cast<TProbe*>(Data);
-      if ((Capabilities & WL_SEAT_CAPABILITY_POINTER) != 0 && p->Pointer == nullptr) {
+      // The seat loses its pointer when the last pointer device goes (a virtual pointer's
+      // client ends); a new device brings a new wl_pointer.
+      const bool has = (Capabilities & WL_SEAT_CAPABILITY_POINTER) != 0;
+      if (has && p->Pointer == nullptr) {
         p->Pointer = wl_seat_get_pointer(Seat);
         wl_pointer_add_listener(p->Pointer, &PointerListener, p);
+      } else if (!has && p->Pointer != nullptr) {
+        wl_pointer_release(p->Pointer);
+        p->Pointer = nullptr;
       }
     },
     [](void*, wl_seat*, const char*) {},
@@ -105,6 +111,8 @@ const xdg_toplevel_listener ToplevelListener = {
       p->Height = Height;
     },
     [](void*, xdg_toplevel*) {},
+    nullptr,  // configure_bounds and wm_capabilities: later versions, not bound
+    nullptr,
 };
 
 const xdg_surface_listener SurfaceListener = {
