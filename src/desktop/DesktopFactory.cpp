@@ -4,6 +4,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "desktop/UinputDesktop.h"
 #include "desktop/WlrootsDesktop.h"
 #include "desktop/X11Desktop.h"
 #include "settings/Settings.h"
@@ -32,7 +33,6 @@ std::unique_ptr<TDesktop> CreateX11Desktop() {
 
 std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSessionFacts& Facts,
                                                std::string* Limits) {
-  (void)Facts;
   if (Limits != nullptr) {
     Limits->clear();
   }
@@ -48,8 +48,13 @@ std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSession
       }
       return desktop;
     }
-    case TDesktopKind::Uinput:
-      throw std::runtime_error("not built into this version of Pavrel");
+    case TDesktopKind::Uinput: {
+      auto desktop = std::make_unique<TUinputDesktop>(DesktopFamily(Facts));
+      if (Limits != nullptr) {
+        *Limits = ShortcutLimits(DesktopFamily(Facts));
+      }
+      return desktop;
+    }
     case TDesktopKind::Auto:
       break;
   }
