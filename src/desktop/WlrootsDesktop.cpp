@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <stdexcept>
@@ -34,6 +36,19 @@ std::uint32_t Milliseconds() {
                                         std::chrono::steady_clock::now().time_since_epoch())
                                         .count());
 }
+
+// A pointer request kept back while the socket is full.
+struct TPointerOp {
+  enum { Move, Button, Wheel } Kind = Move;
+  std::uint32_t A = 0;  // x, button, or nothing
+  std::uint32_t B = 0;  // y, state
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  std::int32_t Notches = 0;
+};
+
+// Requests kept back at most; a compositor that reads nothing for this long loses the oldest.
+constexpr std::size_t MaxKeptBack = 1024;
 
 struct TToplevel {
   zwlr_foreign_toplevel_handle_v1* Handle = nullptr;
@@ -93,7 +108,94 @@ struct TWlrootsDesktop::TImpl {
     return nullptr;
   }
 
-  // Reads and dispatches the compositor's events until the desktop goes; flushes what the
+  // A full socket must never reach libwayland's own buffer limit, which it treats as a fatal
+  // error (before 1.22): once a flush leaves data behind, pointer requests are kept back here
+  // (moves merged into the latest) until the event thread has written the rest.
+  std::mutex SendLock;
+  bool Congested = false;
+  std::deque<TPointerOp> KeptBack;
+  std::uint64_t KeptBackCount = 0;
+
+  void Emit(const TPointerOp& Op) {
+    const std::uint32_t time = Milliseconds();
+    switch (Op.Kind) {
+      case TPointerOp::Move:
+        zwlr_virtual_pointer_v1_motion_absolute(Pointer, time, Op.A, Op.B, Op.Width, Op.Height);
+        break;
+      case TPointerOp::Button:
+        zwlr_virtual_pointer_v1_button(Pointer, time, Op.A, Op.B);
+        break;
+      case TPointerOp::Wheel:
+        zwlr_virtual_pointer_v1_axis_source(Pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
+        zwlr_virtual_pointer_v1_axis_discrete(Pointer, time, WL_POINTER_AXIS_VERTICAL_SCROLL,
+                                              wl_fixed_from_double(NotchDistance * Op.Notches),
+                                              Op.Notches);
+        break;
+    }
+    zwlr_virtual_pointer_v1_frame(Pointer);
+  }
+
+  // Under SendLock: writes what is buffered; remembers when the socket took only part.
+  bool FlushLocked() {
+    if (wl_display_flush(Display) < 0 && errno == EAGAIN) {
+      if (!Congested) {
+        Congested = true;
+        Wake();  // the event thread now waits for room as well
+      }
+      return false;
+    }
+    return true;
+  }
+
+  void Submit(const TPointerOp& Op) {
+    std::lock_guard lock(SendLock);
+    if (Congested) {
+      ++KeptBackCount;
+      if (Op.Kind == TPointerOp::Move && !KeptBack.empty() &&
+          KeptBack.back().Kind == TPointerOp::Move) {
+        KeptBack.back() = Op;
+      } else {
+        if (KeptBack.size() == MaxKeptBack) {
+          KeptBack.pop_front();
+        }
+        KeptBack.push_back(Op);
+      }
+      return;
+    }
+    Emit(Op);
+    FlushLocked();
+  }
+
+  // Event thread, when the socket has room again: the rest, then what was kept back.
+  void Drain() {
+    std::lock_guard lock(SendLock);
+    if (wl_display_flush(Display) < 0) {
+      return;
+    }
+    Congested = false;
+    while (!KeptBack.empty() && !Congested) {
+      Emit(KeptBack.front());
+      KeptBack.pop_front();
+      FlushLocked();
+    }
+  }
+
+  // Window requests are rare and small; with the socket full they are left out.
+  template <typename TRequest>
+  void SendWindowRequest(TRequest&& Request) {
+    std::lock_guard lock(SendLock);
+    if (!Congested) {
+      Request();
+      FlushLocked();
+    }
+  }
+
+  void Wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = write(WakeFd, &one, sizeof one);
+  }
+
+  // Reads and dispatches the compositor's events until the desktop goes; writes what the
   // senders could not.
   void RunEvents() {
     while (!Stopping) {
@@ -102,11 +204,22 @@ struct TWlrootsDesktop::TImpl {
           return;
         }
       }
-      wl_display_flush(Display);
-      pollfd fds[2] = {{wl_display_get_fd(Display), POLLIN, 0}, {WakeFd, POLLIN, 0}};
+      bool congested = false;
+      {
+        std::lock_guard lock(SendLock);
+        FlushLocked();
+        congested = Congested;
+      }
+      pollfd fds[2] = {
+          {wl_display_get_fd(Display), static_cast<short>(POLLIN | (congested ? POLLOUT : 0)), 0},
+          {WakeFd, POLLIN, 0}};
       if (poll(fds, 2, -1) < 0) {
         wl_display_cancel_read(Display);
         continue;
+      }
+      if ((fds[1].revents & POLLIN) != 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto got = read(WakeFd, &count, sizeof count);
       }
       if ((fds[0].revents & POLLIN) != 0) {
         if (wl_display_read_events(Display) < 0) {
@@ -115,6 +228,9 @@ struct TWlrootsDesktop::TImpl {
       } else {
         wl_display_cancel_read(Display);
       }
+      if ((fds[0].revents & POLLOUT) != 0) {
+        Drain();
+      }
       if ((fds[0].revents & (POLLERR | POLLHUP)) != 0 ||
           wl_display_dispatch_pending(Display) < 0) {
         return;  // the compositor went away; requests from now on are dropped
@@ -122,7 +238,6 @@ struct TWlrootsDesktop::TImpl {
     }
   }
 
-  void Flush() { wl_display_flush(Display); }
   // Stops the event thread and lets go of every object and the connection.
   void Close();
 
@@ -306,7 +421,7 @@ TWlrootsDesktop::TWlrootsDesktop(const std::string& DisplayName, const std::stri
                   : zwlr_virtual_pointer_manager_v1_create_virtual_pointer(d.PointerManager,
                                                                            d.Seat);
   d.WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  d.Flush();
+  wl_display_roundtrip(d.Display);  // the device exists before the first request uses it
   d.EventThread = std::thread([&d] { d.RunEvents(); });
 }
 
@@ -317,8 +432,7 @@ void TWlrootsDesktop::TImpl::Close() {
   }
   if (d.EventThread.joinable()) {
     d.Stopping = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto written = write(d.WakeFd, &one, sizeof one);
+    d.Wake();
     d.EventThread.join();
   }
   if (d.WakeFd >= 0) {
@@ -356,6 +470,11 @@ TWlrootsDesktop::~TWlrootsDesktop() {
   FImpl->Close();
 }
 
+std::uint64_t TWlrootsDesktop::KeptBackRequests() const {
+  std::lock_guard lock(FImpl->SendLock);
+  return FImpl->KeptBackCount;
+}
+
 bool TWlrootsDesktop::HasWindowList() const {
   std::lock_guard lock(FImpl->WindowsLock);
   return FImpl->ToplevelManager != nullptr;
@@ -369,40 +488,29 @@ void TWlrootsDesktop::MovePointer(std::int32_t X, std::int32_t Y) {
   const auto pixel = [](std::int32_t Units, std::int64_t Size) {
     return static_cast<std::uint32_t>(std::clamp<std::int64_t>(Units, 0, 65535) * Size / 65536);
   };
-  zwlr_virtual_pointer_v1_motion_absolute(d.Pointer, Milliseconds(), pixel(X, width),
-                                          pixel(Y, height), static_cast<std::uint32_t>(width),
-                                          static_cast<std::uint32_t>(height));
-  zwlr_virtual_pointer_v1_frame(d.Pointer);
-  d.Flush();
+  TPointerOp op;
+  op.A = pixel(X, width);
+  op.B = pixel(Y, height);
+  op.Width = static_cast<std::uint32_t>(width);
+  op.Height = static_cast<std::uint32_t>(height);
+  d.Submit(op);
 }
 
 void TWlrootsDesktop::Wheel(std::int32_t Amount) {
-  const std::int32_t notches = -Amount / 120;  // Wayland's positive axis points down
-  if (notches == 0) {
-    return;
+  TPointerOp op;
+  op.Kind = TPointerOp::Wheel;
+  op.Notches = -Amount / 120;  // Wayland's positive axis points down
+  if (op.Notches != 0) {
+    FImpl->Submit(op);
   }
-  TImpl& d = *FImpl;
-  zwlr_virtual_pointer_v1_axis_source(d.Pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
-  zwlr_virtual_pointer_v1_axis_discrete(d.Pointer, Milliseconds(), WL_POINTER_AXIS_VERTICAL_SCROLL,
-                                        wl_fixed_from_double(NotchDistance * notches), notches);
-  zwlr_virtual_pointer_v1_frame(d.Pointer);
-  d.Flush();
 }
 
 void TWlrootsDesktop::LeftButtonDown() {
-  TImpl& d = *FImpl;
-  zwlr_virtual_pointer_v1_button(d.Pointer, Milliseconds(), BTN_LEFT,
-                                 WL_POINTER_BUTTON_STATE_PRESSED);
-  zwlr_virtual_pointer_v1_frame(d.Pointer);
-  d.Flush();
+  FImpl->Submit({TPointerOp::Button, BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED, 0, 0, 0});
 }
 
 void TWlrootsDesktop::LeftButtonUp() {
-  TImpl& d = *FImpl;
-  zwlr_virtual_pointer_v1_button(d.Pointer, Milliseconds(), BTN_LEFT,
-                                 WL_POINTER_BUTTON_STATE_RELEASED);
-  zwlr_virtual_pointer_v1_frame(d.Pointer);
-  d.Flush();
+  FImpl->Submit({TPointerOp::Button, BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED, 0, 0, 0});
 }
 
 TWindowHandle TWlrootsDesktop::ForegroundWindow() {
@@ -422,8 +530,7 @@ void TWlrootsDesktop::MinimizeWindow(TWindowHandle Window) {
   if (t == nullptr || t->AppId == d.OwnAppId) {
     return;
   }
-  zwlr_foreign_toplevel_handle_v1_set_minimized(t->Handle);
-  d.Flush();
+  d.SendWindowRequest([t] { zwlr_foreign_toplevel_handle_v1_set_minimized(t->Handle); });
 }
 
 TWindowHandle TWlrootsDesktop::ActiveWindow() {
@@ -469,8 +576,7 @@ void TWlrootsDesktop::ActivateWindow(TWindowHandle Window) {
   if (t == nullptr) {
     return;
   }
-  zwlr_foreign_toplevel_handle_v1_activate(t->Handle, d.Seat);
-  d.Flush();
+  d.SendWindowRequest([t, &d] { zwlr_foreign_toplevel_handle_v1_activate(t->Handle, d.Seat); });
 }
 
 }  // namespace pavrel

@@ -4,6 +4,7 @@
 // pointer for motion, the left button and wheel notches, and the foreign-toplevel list for the
 // window walk. libwayland stays inside WlrootsDesktop.cpp.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,8 +28,13 @@ class TWlrootsDesktop : public TDesktop {
   // False when the compositor offers no foreign-toplevel list: window actions do nothing.
   bool HasWindowList() const;
 
-  // Every request is queued and flushed without waiting for the compositor; a full socket
-  // keeps the rest for the backend's own event thread to flush. Safe from any thread.
+  // Every request is written to the socket at once, without waiting for the compositor. When
+  // the socket is full, pointer requests are kept back (moves merged into the latest) until
+  // the backend's own event thread has written the rest; window requests are then left out.
+  // Safe from any thread.
+
+  // Pointer requests kept back so far because the socket was full.
+  std::uint64_t KeptBackRequests() const;
 
   // 0..65535 spans the first output; positions off it end at its edge.
   void MovePointer(std::int32_t X, std::int32_t Y) override;

@@ -113,6 +113,31 @@ TEST_F(WlrootsDesktopTest, PointerPositionsButtonAndWheelReachAWindow) {
   EXPECT_EQ(next, "motion 1 1");
 }
 
+// A compositor that cannot keep up fills the socket: the backend keeps requests back instead
+// of losing the connection, and what mattered arrives in order once it has read them.
+TEST_F(WlrootsDesktopTest, ABurstThatFillsTheSocketLosesNoButtonAndEndsAtTheLastPosition) {
+  TPointerProbe probe(Sway->ClientEnvironment(), "pavrel-probe");
+  TWlrootsDesktop desktop(Sway->WaylandSocket());
+  ASSERT_TRUE(probe.WaitForPointer(
+      [&](int I) { desktop.MovePointer(I % 2 == 0 ? 30000 : 31000, 30000); }, 20s));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20000; ++i) {
+    desktop.MovePointer((i * 7919) % 65536, (i * 104729) % 65536);
+    if (i == 10000) {
+      desktop.LeftButtonDown();
+    }
+  }
+  desktop.LeftButtonUp();
+  desktop.MovePointer(65535, 65535);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GT(desktop.KeptBackRequests(), 0u) << "the burst should have filled the socket";
+  EXPECT_LT(took, 5s) << "the sender waited for the compositor";
+  EXPECT_TRUE(probe.WaitFor("button 272 1", 20s));
+  EXPECT_TRUE(probe.WaitFor("button 272 0", 20s));
+  EXPECT_TRUE(probe.WaitUntil([](const std::string& Line) { return Line == "motion 1279 719"; },
+                              20s));
+}
+
 // The translator's Next Window walk over the foreign-toplevel list, in focus order: the longest
 // unused window comes to the front, so two windows alternate.
 TEST_F(WlrootsDesktopTest, NextWindowActivatesTheOtherWindowAndCycles) {
