@@ -108,10 +108,7 @@ void BM_UinputPipe(benchmark::State& State) {
 BENCHMARK(BM_X11<Move>)->Name("X11/move")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_X11<Button>)->Name("X11/button")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Wlroots<Move>)->Name("wlroots/move")->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Wlroots<Button>)
-    ->Name("wlroots/button")
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wlroots<Button>)->Name("wlroots/button")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UinputPipe<Move>)
     ->Name("uinput_pipe/move")
     ->Iterations(1)

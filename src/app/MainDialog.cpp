@@ -217,9 +217,8 @@ void TMainDialog::BuildMenus() {
   DesktopGroup = new QActionGroup(this);
   DesktopGroup->setExclusive(true);
   const TDesktopKind stored = StoredDesktopChoice();
-  for (const TDesktopKind kind :
-       {TDesktopKind::Auto, TDesktopKind::X11, TDesktopKind::Portal, TDesktopKind::Wlroots,
-        TDesktopKind::Uinput}) {
+  for (const TDesktopKind kind : {TDesktopKind::Auto, TDesktopKind::X11, TDesktopKind::Portal,
+                                  TDesktopKind::Wlroots, TDesktopKind::Uinput}) {
     const std::string_view caption = DesktopKindCaption(kind);
     QAction* item =
         DesktopMenu->addAction(QString::fromUtf8(caption.data(), static_cast<int>(caption.size())));

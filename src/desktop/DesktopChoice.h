@@ -68,7 +68,8 @@ template <typename TProber>
 TDesktopDecision DecideDesktop(TDesktopKind Requested, const TSessionFacts& Facts, TProber&& Probe);
 
 // The status line for a backend that was chosen and works.
-std::string WorkingStatus(TDesktopKind Kind, const TSessionFacts& Facts, const TDesktopProbe& Probe);
+std::string WorkingStatus(TDesktopKind Kind, const TSessionFacts& Facts,
+                          const TDesktopProbe& Probe);
 // The status line when nothing works; Failures lists each tried backend with its reason.
 std::string NoneStatus(TDesktopKind Requested, const TSessionFacts& Facts,
                        const std::vector<std::pair<TDesktopKind, std::string>>& Failures);

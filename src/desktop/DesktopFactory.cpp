@@ -78,8 +78,8 @@ TOpenedDesktop OpenDesktop(TDesktopKind Requested, const TSessionFacts& Facts) {
   opened.Status = decision.Status;
   if (!opened.Desktop) {
     const std::string prefix = "Desktop: none, pointer actions unavailable: ";
-    opened.Error = decision.Status.substr(
-        decision.Status.rfind(prefix, 0) == 0 ? prefix.size() : std::size_t{0});
+    opened.Error = decision.Status.substr(decision.Status.rfind(prefix, 0) == 0 ? prefix.size()
+                                                                                : std::size_t{0});
   }
   return opened;
 }

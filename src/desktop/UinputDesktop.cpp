@@ -76,9 +76,9 @@ TUinput CreateDevice(TUinputDevice Kind) {
   const int error =
       libevdev_uinput_create_from_device(declaration.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
   if (error < 0) {
-    throw std::runtime_error("/dev/uinput: " + std::string(std::strerror(-error)) +
-                             (error == -EACCES ? " (install the uinput rule and log in again)"
-                                               : ""));
+    throw std::runtime_error(
+        "/dev/uinput: " + std::string(std::strerror(-error)) +
+        (error == -EACCES ? " (install the uinput rule and log in again)" : ""));
   }
   return TUinput(device);
 }

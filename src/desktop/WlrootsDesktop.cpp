@@ -231,8 +231,7 @@ struct TWlrootsDesktop::TImpl {
       if ((fds[0].revents & POLLOUT) != 0) {
         Drain();
       }
-      if ((fds[0].revents & (POLLERR | POLLHUP)) != 0 ||
-          wl_display_dispatch_pending(Display) < 0) {
+      if ((fds[0].revents & (POLLERR | POLLHUP)) != 0 || wl_display_dispatch_pending(Display) < 0) {
         return;  // the compositor went away; requests from now on are dropped
       }
     }
@@ -262,8 +261,8 @@ const wl_registry_listener RegistryListener = {TWlrootsDesktop::TImpl::Global,
                                                TWlrootsDesktop::TImpl::GlobalRemove};
 
 const wl_output_listener OutputListener = {
-    [](void* Data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-       std::int32_t, const char*, const char*, std::int32_t Transform) {
+    [](void* Data, wl_output*, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+       const char*, const char*, std::int32_t Transform) {
       auto* self = static_cast<TWlrootsDesktop::TImpl*>(Data);
       self->Transform = Transform;
       self->UpdateSize();
@@ -415,11 +414,11 @@ TWlrootsDesktop::TWlrootsDesktop(const std::string& DisplayName, const std::stri
                              "\" offers no zwlr_virtual_pointer_manager_v1 (not a wlroots "
                              "compositor)");
   }
-  d.Pointer = d.PointerManagerBound >= 2 && d.Output != nullptr
-                  ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer_with_output(
-                        d.PointerManager, d.Seat, d.Output)
-                  : zwlr_virtual_pointer_manager_v1_create_virtual_pointer(d.PointerManager,
-                                                                           d.Seat);
+  d.Pointer =
+      d.PointerManagerBound >= 2 && d.Output != nullptr
+          ? zwlr_virtual_pointer_manager_v1_create_virtual_pointer_with_output(d.PointerManager,
+                                                                               d.Seat, d.Output)
+          : zwlr_virtual_pointer_manager_v1_create_virtual_pointer(d.PointerManager, d.Seat);
   d.WakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   wl_display_roundtrip(d.Display);  // the device exists before the first request uses it
   d.EventThread = std::thread([&d] { d.RunEvents(); });

@@ -68,8 +68,8 @@ TEST_F(DesktopChoiceTest, MenuKeepsTheChoiceInTheStoreForTheNextStart) {
     EXPECT_EQ(items[1], window.DesktopMenu->menuAction());
     const QList<QAction*> choices = window.DesktopMenu->actions();
     ASSERT_EQ(choices.size(), 5);
-    const char* captions[] = {"Automatic", "X11", "RemoteDesktop portal",
-                              "wlroots virtual pointer", "uinput virtual devices"};
+    const char* captions[] = {"Automatic", "X11", "RemoteDesktop portal", "wlroots virtual pointer",
+                              "uinput virtual devices"};
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(choices[i]->text(), captions[i]);
       EXPECT_TRUE(choices[i]->isCheckable());
@@ -83,7 +83,8 @@ TEST_F(DesktopChoiceTest, MenuKeepsTheChoiceInTheStoreForTheNextStart) {
     EXPECT_TRUE(choices[3]->isChecked());
     EXPECT_EQ(ReadUserStoreValues().at("Desktop"), "wlroots");
     // The running backend stays; the line says what comes next.
-    EXPECT_EQ(window.DesktopStatus->text(), before + "\nFrom the next start: wlroots virtual pointer");
+    EXPECT_EQ(window.DesktopStatus->text(),
+              before + "\nFrom the next start: wlroots virtual pointer");
     EXPECT_FALSE(window.PointerActionsAvailable());
   }
   // The next start: the menu shows the stored choice, and without --desktop it is the one opened.

@@ -26,24 +26,40 @@ struct TSessionCase {
 
 const std::vector<TSessionCase>& Sessions() {
   static const std::vector<TSessionCase> cases = {
-      {"GNOME Wayland", {"wayland", "wayland-0", ":0", "GNOME"}, TSessionKind::Wayland,
+      {"GNOME Wayland",
+       {"wayland", "wayland-0", ":0", "GNOME"},
+       TSessionKind::Wayland,
        {K::Portal, K::Uinput, K::Wlroots, K::X11}},
-      {"Ubuntu GNOME Wayland", {"wayland", "wayland-0", "", "ubuntu:GNOME"}, TSessionKind::Wayland,
+      {"Ubuntu GNOME Wayland",
+       {"wayland", "wayland-0", "", "ubuntu:GNOME"},
+       TSessionKind::Wayland,
        {K::Portal, K::Uinput, K::Wlroots, K::X11}},
-      {"KDE Wayland", {"wayland", "wayland-0", ":1", "KDE"}, TSessionKind::Wayland,
+      {"KDE Wayland",
+       {"wayland", "wayland-0", ":1", "KDE"},
+       TSessionKind::Wayland,
        {K::Portal, K::Uinput, K::Wlroots, K::X11}},
-      {"sway", {"wayland", "wayland-1", "", "sway"}, TSessionKind::Wayland,
+      {"sway",
+       {"wayland", "wayland-1", "", "sway"},
+       TSessionKind::Wayland,
        {K::Wlroots, K::Portal, K::Uinput, K::X11}},
-      {"Wayland without a session type", {"", "wayland-1", ":0", ""}, TSessionKind::Wayland,
+      {"Wayland without a session type",
+       {"", "wayland-1", ":0", ""},
+       TSessionKind::Wayland,
        {K::Wlroots, K::Portal, K::Uinput, K::X11}},
-      {"tty session type, Wayland display", {"tty", "wayland-1", "", "Hyprland"},
-       TSessionKind::Wayland, {K::Wlroots, K::Portal, K::Uinput, K::X11}},
+      {"tty session type, Wayland display",
+       {"tty", "wayland-1", "", "Hyprland"},
+       TSessionKind::Wayland,
+       {K::Wlroots, K::Portal, K::Uinput, K::X11}},
       {"GNOME X11", {"x11", "", ":0", "GNOME"}, TSessionKind::X11, {K::X11, K::Uinput, K::Portal}},
-      {"X11 type beside a stray WAYLAND_DISPLAY", {"x11", "wayland-0", ":0", "KDE"},
-       TSessionKind::X11, {K::X11, K::Uinput, K::Portal}},
+      {"X11 type beside a stray WAYLAND_DISPLAY",
+       {"x11", "wayland-0", ":0", "KDE"},
+       TSessionKind::X11,
+       {K::X11, K::Uinput, K::Portal}},
       {"DISPLAY only", {"", "", ":3", ""}, TSessionKind::X11, {K::X11, K::Uinput, K::Portal}},
       {"nothing", {"", "", "", ""}, TSessionKind::None, {K::Uinput, K::X11, K::Wlroots, K::Portal}},
-      {"text console", {"tty", "", "", ""}, TSessionKind::None,
+      {"text console",
+       {"tty", "", "", ""},
+       TSessionKind::None,
        {K::Uinput, K::X11, K::Wlroots, K::Portal}},
   };
   return cases;
@@ -147,8 +163,9 @@ TEST(DesktopChoice, AnExplicitChoiceIsTriedAloneAndItsFailureNamed) {
     EXPECT_FALSE(failed.Kind);
     EXPECT_EQ(failed.Status, "Desktop: none, pointer actions unavailable: " +
                                  std::string(DesktopKindCaption(kind)) + ": refused");
-    const TDesktopDecision worked =
-        DecideDesktop(kind, sway, [](K) { return TDesktopProbe{true, "", ""}; });
+    const TDesktopDecision worked = DecideDesktop(kind, sway, [](K) {
+      return TDesktopProbe{true, "", ""};
+    });
     EXPECT_EQ(worked.Kind, kind);
   }
 }

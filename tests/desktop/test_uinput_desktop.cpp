@@ -74,17 +74,29 @@ TEST_F(UinputEncoding, PointerMovesButtonsAndWheelAreDeclaredReports) {
   desktop.MovePointer(-5136, 72088);  // off the screen: at its edges
   desktop.MovePointer(65535, 0);
   Expect(Pointer, TUinputDevice::Pointer,
-         {{EV_ABS, ABS_X, 32768}, {EV_ABS, ABS_Y, 100}, Syn,
-          {EV_ABS, ABS_X, 0}, {EV_ABS, ABS_Y, 65535}, Syn,
-          {EV_ABS, ABS_X, 65535}, {EV_ABS, ABS_Y, 0}, Syn});
+         {{EV_ABS, ABS_X, 32768},
+          {EV_ABS, ABS_Y, 100},
+          Syn,
+          {EV_ABS, ABS_X, 0},
+          {EV_ABS, ABS_Y, 65535},
+          Syn,
+          {EV_ABS, ABS_X, 65535},
+          {EV_ABS, ABS_Y, 0},
+          Syn});
   desktop.LeftButtonDown();
   desktop.LeftButtonUp();
   desktop.Wheel(120);
   desktop.Wheel(-120);
   desktop.Wheel(0);
   Expect(Pointer, TUinputDevice::Pointer,
-         {{EV_KEY, BTN_LEFT, 1}, Syn, {EV_KEY, BTN_LEFT, 0}, Syn, {EV_REL, REL_WHEEL, 1}, Syn,
-          {EV_REL, REL_WHEEL, -1}, Syn});
+         {{EV_KEY, BTN_LEFT, 1},
+          Syn,
+          {EV_KEY, BTN_LEFT, 0},
+          Syn,
+          {EV_REL, REL_WHEEL, 1},
+          Syn,
+          {EV_REL, REL_WHEEL, -1},
+          Syn});
   EXPECT_TRUE(Keyboard.Read().empty());
   // Declarations: what the device does not have is refused.
   EXPECT_FALSE(UinputDeviceDeclares(TUinputDevice::Pointer, {EV_ABS, ABS_X, 65536}));

@@ -77,8 +77,8 @@ TEST_F(WlrootsDesktopTest, PointerPositionsButtonAndWheelReachAWindow) {
     std::int32_t X, Y;
     int Px, Py;
   } moves[] = {
-      {32768, 32768, 640, 360}, {0, 0, 0, 0},           {65535, 65535, 1279, 719},
-      {16384, 49152, 320, 540}, {-5136, -7209, 0, 0},   {70041, 72088, 1279, 719},
+      {32768, 32768, 640, 360}, {0, 0, 0, 0},         {65535, 65535, 1279, 719},
+      {16384, 49152, 320, 540}, {-5136, -7209, 0, 0}, {70041, 72088, 1279, 719},
       {65371, 100, 1276, 1},
   };
   for (const auto& m : moves) {
@@ -134,8 +134,8 @@ TEST_F(WlrootsDesktopTest, ABurstThatFillsTheSocketLosesNoButtonAndEndsAtTheLast
   EXPECT_LT(took, 5s) << "the sender waited for the compositor";
   EXPECT_TRUE(probe.WaitFor("button 272 1", 20s));
   EXPECT_TRUE(probe.WaitFor("button 272 0", 20s));
-  EXPECT_TRUE(probe.WaitUntil([](const std::string& Line) { return Line == "motion 1279 719"; },
-                              20s));
+  EXPECT_TRUE(
+      probe.WaitUntil([](const std::string& Line) { return Line == "motion 1279 719"; }, 20s));
 }
 
 // The translator's Next Window walk over the foreign-toplevel list, in focus order: the longest

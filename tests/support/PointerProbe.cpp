@@ -13,8 +13,8 @@ extern char** environ;
 
 namespace pavrel {
 
-TPointerProbe::TPointerProbe(const std::vector<std::string>& Environment,
-                             const std::string& AppId, bool Tiled) {
+TPointerProbe::TPointerProbe(const std::vector<std::string>& Environment, const std::string& AppId,
+                             bool Tiled) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     throw std::runtime_error("Cannot make a pipe for the pointer probe");

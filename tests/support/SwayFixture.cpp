@@ -60,8 +60,11 @@ TSwayFixture::TSwayFixture(const TOptions& Options) {
     }
     const char* path = std::getenv("PATH");
     const std::vector<std::string> env = {
-        "PATH=" + std::string(path != nullptr ? path : "/usr/bin:/bin"), "HOME=" + FDir,
-        "XDG_RUNTIME_DIR=" + FDir, "WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
+        "PATH=" + std::string(path != nullptr ? path : "/usr/bin:/bin"),
+        "HOME=" + FDir,
+        "XDG_RUNTIME_DIR=" + FDir,
+        "WLR_BACKENDS=headless",
+        "WLR_RENDERER=pixman",
         "WLR_LIBINPUT_NO_DEVICES=1"};
     const std::string sway = FindInPath("sway");
     if (root) {

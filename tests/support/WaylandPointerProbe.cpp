@@ -46,8 +46,8 @@ wl_buffer* WhiteBuffer(TProbe& P, int Width, int Height) {
   if (fd < 0 || ftruncate(fd, size) != 0) {
     return nullptr;
   }
-  void* data = mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED,
-                    fd, 0);
+  void* data =
+      mmap(nullptr, static_cast<std::size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (data != MAP_FAILED) {
     std::memset(data, 0xff, static_cast<std::size_t>(size));
     munmap(data, static_cast<std::size_t>(size));

@@ -24,7 +24,7 @@ struct TTrackOptions {
   bool Act = false;
   // The backend --act opens; auto picks from the session.
   TDesktopKind Desktop = TDesktopKind::Auto;
-  std::ostream* Status = nullptr;  // the "Desktop: ..." line of --act; none when null
+  std::ostream* Status = nullptr;    // the "Desktop: ..." line of --act; none when null
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };
