@@ -14,7 +14,7 @@ constexpr int Diagonal = 4;
 // Candidates for the palm lie at least this share of the deepest point's depth inside.
 constexpr double DeepShare = 0.6;
 // Each pixel of distance from the entry edge is worth this much depth.
-constexpr double EntryWeight = 0.3;
+constexpr double EntryWeight = 0.15;
 // A blob that touches an edge with fewer pixels than this did not enter through it.
 constexpr int MinEntryPixels = 3;
 // The window reaches this many palm radii from the palm.
@@ -205,7 +205,7 @@ TPoint TBlobTracker::Palm(int Blob, int Width, int Height, double& Radius) {
       entryPixels = b.Edge[static_cast<std::size_t>(e)];
     }
   }
-  const bool awayFromEntry = FMethod == TPalmPoint::AwayFromEntry && entry >= 0;
+  const bool awayFromEntry = FMethod == TPalmPoint::PalmDisc && entry >= 0;
   const double minDepth = DeepShare * deepest;
   double best = -1;
   TPoint palm{b.Top, b.Left};
@@ -338,11 +338,13 @@ TBlobResult TBlobTracker::Track(const std::uint8_t* Skin, int Width, int Height)
       m.Sccc += 255 * dc * dc * dc;
     }
   }
-  FLost = false;
-  FHand = palm;
-  FWindow = window;
   result.Lost = false;
-  result.Hand = palm;
+  // The centre of the hand's part of the blob sits nearer the palm's middle than the deepest
+  // point, which a fist or a spread hand pulls toward the knuckles.
+  result.Hand = FMethod == TPalmPoint::PalmDisc ? centre : palm;
+  FLost = false;
+  FHand = result.Hand;
+  FWindow = window;
   result.Centre = centre;
   result.Window = window;
   result.Angle = MomentOrientation(m.Src, m.Srr, m.Scc);

@@ -14,8 +14,10 @@ namespace pavrel {
 
 // Which point of the blob stands for the hand.
 enum class TPalmPoint {
+  // The blob's centre of mass within a few palm radii of its deepest point, where points
+  // far from the picture edge the forearm enters through count as deeper.
+  PalmDisc,
   DistanceMaximum,  // the point deepest inside the blob
-  AwayFromEntry,    // deep inside and far from the picture edge the forearm enters from
   Centroid,         // the blob's centre of mass (for comparison)
 };
 
@@ -60,7 +62,7 @@ class TBlobTracker {
   bool FLost = true;
   TPoint FHand;
   TRect FWindow;
-  TPalmPoint FMethod = TPalmPoint::AwayFromEntry;
+  TPalmPoint FMethod = TPalmPoint::PalmDisc;
   std::vector<std::int32_t> FLabels;
   std::vector<std::int32_t> FParent;
   std::vector<TBlob> FBlobs;

@@ -248,9 +248,9 @@ THandRegion GrowHandRegion(const TBitmap& Frame, int Column, int Row) {
   const int maxCount =
       std::max(1, static_cast<int>(MaxHandRegionShare * static_cast<double>(size)));
   // Chroma stays near the click's; brightness may vary with shading but not jump at an edge.
-  constexpr double ChromaTolerance = 9;
+  constexpr double ChromaTolerance = 12;
   constexpr double LumaTolerance = 70;
-  constexpr int LumaStep = 18;
+  constexpr int LumaStep = 30;
   const auto similar = [&](std::size_t i) {
     return std::abs(cr[i] - cr0) <= ChromaTolerance && std::abs(cb[i] - cb0) <= ChromaTolerance &&
            std::abs(y[i] - y0) <= LumaTolerance;
