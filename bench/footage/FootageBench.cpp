@@ -115,9 +115,9 @@ class TLearned : public TMethod {
     FTracker.SetPalmPoint(Palm);
   }
   std::string Name() const override { return "learned"; }
-  void Calibrate(const TBitmap& Frame, const THandRegion& Region, int, int) override {
+  void Calibrate(const TBitmap& Frame, const THandRegion&, int Column, int Row) override {
     TSkinExamples examples;
-    AddCalibrationExamples(Frame, Region, examples);
+    CalibrateHand(Frame, Column, Row, examples);
     FTracker.SetSkinModel(std::make_shared<const TSkinModel>(examples));
   }
   TAnswer Track(const TBitmap& Frame) override {

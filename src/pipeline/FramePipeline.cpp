@@ -190,7 +190,7 @@ std::shared_ptr<const TSkinModel> TFramePipeline::CalibrateHand(int Column, int 
     throw std::invalid_argument("There is no picture to calibrate on yet");
   }
   TSkinExamples learned = Examples;
-  AddCalibrationExamples(FWorkBitmap, GrowHandRegion(FWorkBitmap, Column, Row), learned);
+  pavrel::CalibrateHand(FWorkBitmap, Column, Row, learned);
   auto model = std::make_shared<const TSkinModel>(learned);
   FTracker.SetSkinModel(model);
   Examples = learned;

@@ -343,4 +343,10 @@ void AddCalibrationExamples(const TBitmap& Frame, const THandRegion& Region,
   }
 }
 
+THandRegion CalibrateHand(const TBitmap& Frame, int Column, int Row, TSkinExamples& Examples) {
+  const THandRegion region = GrowHandRegion(Frame, Column, Row);
+  AddCalibrationExamples(Frame, region, Examples);
+  return region;
+}
+
 }  // namespace pavrel

@@ -87,4 +87,9 @@ THandRegion GrowHandRegion(const TBitmap& Frame, int Column, int Row);
 void AddCalibrationExamples(const TBitmap& Frame, const THandRegion& Region,
                             TSkinExamples& Examples);
 
+// Hand calibration: the region grown from the click at (Column, Row) and the rest of the
+// picture added to Examples. Answers the grown region.
+// Raises std::invalid_argument as GrowHandRegion.
+THandRegion CalibrateHand(const TBitmap& Frame, int Column, int Row, TSkinExamples& Examples);
+
 }  // namespace pavrel

@@ -199,8 +199,7 @@ std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Option
       }
       try {
         TSkinExamples examples;
-        AddCalibrationExamples(*input.Bitmap, GrowHandRegion(*input.Bitmap, c.Column, c.Row),
-                               examples);
+        CalibrateHand(*input.Bitmap, c.Column, c.Row, examples);
         return std::make_shared<const TSkinModel>(examples);
       } catch (const std::invalid_argument& e) {
         throw EUsageError(std::string("--calibrate: ") + e.what());
