@@ -11,6 +11,7 @@
 #include <string>
 
 #include "DemoFrames.h"
+#include "TrackProcess.h"
 #include "image/BmpFile.h"
 
 namespace pavrel {
@@ -29,20 +30,12 @@ class TrackDesktop : public ::testing::Test {
 
   // Runs the program without any session variable; answers the exit status.
   int Run(const std::string& Arguments) {
-    const std::string command =
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_SESSION_TYPE -u XDG_CURRENT_DESKTOP '" +
-        std::string(PAVREL_TRACK_EXE) + "' " + Arguments + " >'" + (FDir / "out").string() +
-        "' 2>'" + (FDir / "err").string() + "'";
-    const int raw = std::system(command.c_str());
-    Out = Slurp(FDir / "out");
-    Err = Slurp(FDir / "err");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-  static std::string Slurp(const fs::path& Path) {
-    std::ifstream in(Path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const test::TTrackRun run = test::RunTrackTool(
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_SESSION_TYPE -u XDG_CURRENT_DESKTOP", Arguments,
+        FDir);
+    Out = run.Out;
+    Err = run.Err;
+    return run.Status;
   }
   std::string Frame() const { return "'" + (FDir / "f.bmp").string() + "'"; }
 

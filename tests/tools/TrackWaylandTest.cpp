@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DemoFrames.h"
+#include "TrackProcess.h"
 #include "desktop/WlrootsDesktop.h"
 #include "image/BmpFile.h"
 #include "mouse/MouseTranslator.h"
@@ -50,22 +51,14 @@ class TrackWayland : public ::testing::Test {
 
   // Runs the program in sway's session (no X display); answers the exit status.
   int Run(const std::string& Arguments) {
-    std::string command = "env -u DISPLAY XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway";
+    std::string env = "env -u DISPLAY XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway";
     for (const std::string& e : Sway->ClientEnvironment()) {
-      command += " '" + e + "'";
+      env += " '" + e + "'";
     }
-    command += " '" + std::string(PAVREL_TRACK_EXE) + "' " + Arguments + " >'" +
-               (FDir / "out").string() + "' 2>'" + (FDir / "err").string() + "'";
-    const int raw = std::system(command.c_str());
-    Out = Slurp(FDir / "out");
-    Err = Slurp(FDir / "err");
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-  static std::string Slurp(const fs::path& Path) {
-    std::ifstream in(Path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const test::TTrackRun run = test::RunTrackTool(env, Arguments, FDir);
+    Out = run.Out;
+    Err = run.Err;
+    return run.Status;
   }
   std::string SkinAndFrames() const {
     const TTrackerParameters skin = DemoSkinParameters();
