@@ -46,10 +46,12 @@ TStoreValues ReadUserStoreValues(const std::filesystem::path& Path = UserStorePa
 bool WriteUserStoreValues(const TStoreValues& Values,
                           const std::filesystem::path& Path = UserStorePath());
 
-// Saves a settings file (.pvl). Raises ESettingsError with a message naming the file.
+// Saves a settings file (.pvl). Raises ESettingsError with a message naming the file, also
+// for a ratio that is not a finite number (nothing could read it back).
 void SaveSettingsFile(const TTrackerParameters& Params, const std::string& FileName);
 
 // Opens a settings file: all ten values or none. Raises ESettingsError with the message.
+// A file larger than 1 MiB is refused as it is read.
 void OpenSettingsFile(const std::string& FileName, TTrackerParameters& Params);
 
 // The per-user store's text read over Params, value by value, as ReadUserStore does.
@@ -57,7 +59,9 @@ void OpenSettingsFile(const std::string& FileName, TTrackerParameters& Params);
 bool ReadUserStoreText(std::string_view Text, TTrackerParameters& Params);
 
 // The bytes SaveSettingsFile writes, and the reading of a settings file's bytes (all ten
-// values or none; raises ESettingsError).
+// values or none; raises ESettingsError). Reading takes one pass, in time linear in the
+// bytes; elements nested more than 64 levels deep are refused where they are met, and an
+// error message quotes at most 40 characters of a value.
 std::string SettingsText(const TTrackerParameters& Params);
 void ReadSettingsText(std::string_view Data, TTrackerParameters& Params);
 
