@@ -28,9 +28,12 @@ std::filesystem::path UserStorePath();
 void ReadUserStore(TTrackerParameters& Params, const std::filesystem::path& Path = UserStorePath());
 
 // Writes Params to the per-user store, replacing the file atomically and keeping foreign
-// keys and values. Returns false when nothing could be written. Never throws.
+// keys and values. Returns false when nothing could be written, leaving the old store as it
+// was; Error, when given, then says where and why ("The settings could not be saved in
+// \"PATH\": Permission denied"). Never throws.
 bool WriteUserStore(const TTrackerParameters& Params,
-                    const std::filesystem::path& Path = UserStorePath());
+                    const std::filesystem::path& Path = UserStorePath(),
+                    std::string* Error = nullptr);
 
 // Settings that came after the ten parameters live beside them in the store's key as text
 // values (REG_SZ), one a name, so the ten values' layout never changes. Each feature names
@@ -42,9 +45,11 @@ using TStoreValues = std::map<std::string, std::string>;
 TStoreValues ReadUserStoreValues(const std::filesystem::path& Path = UserStorePath());
 
 // Sets these text values, keeping every other value, key and comment, and replaces the
-// file atomically. Returns false when nothing could be written. Never throws.
+// file atomically. Returns false when nothing could be written, with Error as for
+// WriteUserStore. Never throws.
 bool WriteUserStoreValues(const TStoreValues& Values,
-                          const std::filesystem::path& Path = UserStorePath());
+                          const std::filesystem::path& Path = UserStorePath(),
+                          std::string* Error = nullptr);
 
 // Saves a settings file (.pvl). Raises ESettingsError with a message naming the file, also
 // for a ratio that is not a finite number (nothing could read it back).
