@@ -152,24 +152,53 @@ std::optional<double> ParseFloat(const QString& Text) {
 }
 
 // The parser's reason, "Line: n" and the first 40 characters of the offending line.
+// The Line-th line (from 1) of Text without its line break, or nothing.
+QStringView NthLine(QStringView Text, int Line) {
+  qsizetype begin = 0;
+  for (int n = 1; n < Line; ++n) {
+    const qsizetype next = Text.indexOf(u'\n', begin);
+    if (next < 0) {
+      return {};
+    }
+    begin = next + 1;
+  }
+  const qsizetype end = Text.indexOf(u'\n', begin);
+  return Text.sliced(begin, (end < 0 ? Text.size() : end) - begin);
+}
+
+// The parser's reason, "Line: n" and the first 40 characters of the offending line.
 std::string ParseErrorMessage(const QByteArray& Data, const QString& Reason, int Line) {
-  QString text;
-  if (Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF")) {
+  QString source;
+  if (Line >= 1 && (Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF"))) {
     const bool little = Data.startsWith("\xFF\xFE");
     QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-    text = decoder(QByteArrayView(Data).sliced(2));
-  } else {
-    text = QString::fromUtf8(Data);
-  }
-  QString source;
-  if (Line >= 1) {
-    const QStringList lines = text.split(u'\n');
-    if (Line <= lines.size()) {
-      source = lines[Line - 1];
-      if (source.endsWith(u'\r')) {
-        source.chop(1);
-      }
+    const QString text = decoder(QByteArrayView(Data).sliced(2));
+    source = NthLine(text, Line).toString();
+  } else if (Line >= 1) {
+    // UTF-8 keeps line breaks as single bytes, so only the start of the line is decoded: a
+    // file may be megabytes on one line. 40 characters take at most 160 bytes.
+    QByteArrayView line;
+    qsizetype begin = 0;
+    bool found = true;
+    for (int n = 1; n < Line && found; ++n) {
+      const qsizetype next = Data.indexOf('\n', begin);
+      found = next >= 0;
+      begin = next + 1;
     }
+    if (found) {
+      const qsizetype end = Data.indexOf('\n', begin);
+      line = QByteArrayView(Data).sliced(begin, (end < 0 ? Data.size() : end) - begin);
+      line = line.first(std::min<qsizetype>(line.size(), 4 * 40 + 4));
+      // A byte-order mark counts as a character except at the very start of the file.
+      QStringDecoder decoder(
+          QStringDecoder::Utf8,
+          begin == 0 ? QStringDecoder::Flag::Stateless
+                     : QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+      source = decoder(line);
+    }
+  }
+  if (source.endsWith(u'\r')) {
+    source.chop(1);
   }
   // 40 characters, not 40 UTF-16 units: never cut a character in two.
   const QList<uint> codePoints = source.toUcs4();
