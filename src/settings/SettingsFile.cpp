@@ -151,7 +151,6 @@ std::optional<double> ParseFloat(const QString& Text) {
   return value;
 }
 
-// The parser's reason, "Line: n" and the first 40 characters of the offending line.
 // The Line-th line (from 1) of Text without its line break, or nothing.
 QStringView NthLine(QStringView Text, int Line) {
   qsizetype begin = 0;
@@ -300,6 +299,7 @@ void ReadDocument(const QByteArray& Bytes,
                 reader.qualifiedName() == QLatin1String(kParameterReadOrder[i].Name)) {
               Elements[i].Found = true;
               parameter = &Elements[i];
+              break;
             }
           }
         }
