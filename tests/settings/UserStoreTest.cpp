@@ -5,8 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "FileSizeLimit.h"
@@ -398,6 +401,33 @@ TEST_F(UserStore, ASaveRemovesTemporaryFilesOfKilledSavesButNotOfRunningOnes) {
   SaveSettingsFile(Odd(), pvl.string());
   EXPECT_FALSE(
       std::filesystem::exists(Temp.Path() / ("a.pvl.tmp-" + std::to_string(dead) + "-1-2")));
+}
+
+TEST_F(UserStore, SavesKilledAtAnyMomentLeaveTheOldOrTheNewStoreAndTheNextSaveTidiesUp) {
+  TTrackerParameters other = Odd();
+  other.LHueBound = 77;
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  std::mt19937 random(7);
+  int leftovers = 0;
+  for (int round = 0; round < 100; ++round) {
+    const pid_t saver = ::fork();
+    if (saver == 0) {
+      for (bool flip = false;; flip = !flip) {
+        WriteUserStore(flip ? Odd() : other, Store);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    ::kill(saver, SIGKILL);
+    ::waitpid(saver, nullptr, 0);
+    TTrackerParameters p = DefaultParameters();
+    ASSERT_TRUE(ReadUserStoreText(ReadFile(Store), p)) << "round " << round;
+    ASSERT_TRUE(p == Odd() || p == other) << "round " << round;
+    // Whatever the kill left, the next save leaves nothing but the store.
+    leftovers += Listing(Folder) != "Pavrel.reg;";
+    ASSERT_TRUE(WriteUserStore(p, Store));
+    ASSERT_EQ(Listing(Folder), "Pavrel.reg;") << "round " << round;
+  }
+  RecordProperty("KillsThatLeftATemporaryFile", leftovers);
 }
 
 TEST_F(UserStore, TextValuesLiveBesideTheParametersWithoutDisturbingThem) {
