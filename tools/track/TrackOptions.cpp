@@ -159,13 +159,58 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
     OpenSettingsFile(*Options.SettingsFile, params);
   }
   for (const std::string& setting : Options.Settings) {
-    ApplySetting(params, setting);
+    if (!IsPointerSetting(setting.substr(0, setting.find('=')))) {
+      ApplySetting(params, setting);
+    }
   }
   return params;
 }
 
+TPointerSettings RunPointerSettings(const TTrackOptions& Options) {
+  TPointerSettings settings;
+  if (Options.UserSettings) {
+    ReadPointerSettingValues(ReadUserStoreValues(), settings);
+  }
+  for (const std::string& setting : Options.Settings) {
+    const std::size_t equals = setting.find('=');
+    const std::string name = setting.substr(0, equals);
+    if (equals != std::string::npos && IsPointerSetting(name)) {
+      try {
+        ApplyPointerSetting(settings, name, setting.substr(equals + 1));
+      } catch (const std::invalid_argument& e) {
+        throw EUsageError(e.what());
+      }
+    }
+  }
+  return settings;
+}
+
+namespace {
+
+// Takes the translator's requests and does nothing: the pointer it would send is reported.
+class TNullDesktop : public TDesktop {
+ public:
+  void MovePointer(std::int32_t, std::int32_t) override {}
+  void Wheel(std::int32_t) override {}
+  void LeftButtonDown() override {}
+  void LeftButtonUp() override {}
+  TWindowHandle ForegroundWindow() override { return 0; }
+  void MinimizeWindow(TWindowHandle) override {}
+  TWindowHandle ActiveWindow() override { return 0; }
+  TWindowHandle FirstWindow(TWindowHandle) override { return 0; }
+  TWindowHandle NextWindow(TWindowHandle) override { return 0; }
+  TWindowStyle WindowStyle(TWindowHandle) override { return {}; }
+  void ActivateWindow(TWindowHandle) override {}
+};
+
+}  // namespace
+
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
+  const TPointerSettings pointerSettings = RunPointerSettings(Options);
+  if (!(Options.FrameRate > 0)) {
+    throw EUsageError("--fps needs a positive number");
+  }
   // Every source is checked before the first line is written.
   std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
@@ -184,6 +229,15 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     } catch (const std::runtime_error& e) {
       throw EUsageError(std::string("--act needs an X display: ") + e.what());
     }
+  }
+
+  TNullDesktop nullDesktop;
+  TDesktop* const translatorDesktop = desktop           ? static_cast<TDesktop*>(desktop.get())
+                                      : Options.Pointer ? &nullDesktop
+                                                        : nullptr;
+  std::vector<TScreenArea> monitors;
+  if (desktop) {
+    monitors = desktop->Monitors();
   }
 
   std::unique_ptr<THandTracker> tracker;
@@ -206,10 +260,14 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           // The main window's smoothing length, over the frames' own size.
           translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
                                                           std::max(1, input.Bitmap->Height()),
-                                                          desktop.get());
+                                                          translatorDesktop);
+          // Frame time, not wall time: a file runs as fast as it decodes.
+          translator->SetClock([&frame, &Options] { return frame / Options.FrameRate; });
+          translator->SetMonitors(monitors);
+          translator->SetPointerSettings(pointerSettings);
           pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
           pipeline->SetOnScreenDisplay(false);
-          pipeline->SetTrackingActive(Options.Act);
+          pipeline->SetTrackingActive(Options.Act || Options.Pointer);
           pipeline->SetGrab([&current](TBitmap& Bitmap) {
             Bitmap.Assign(*current);
             return true;
@@ -220,6 +278,10 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           pipeline->ProcessFrame();
           report.Result = pipeline->LastResult();
           report.Code = pipeline->LastAction().Action;
+          if (Options.Pointer) {
+            report.Pointer = translator->PointerState().Pointer;
+            report.ReportPointer = true;
+          }
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
@@ -251,8 +313,14 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   for (const std::string& n : ParameterNames()) {
     names += (names.empty() ? "" : ", ") + n;
   }
+  std::string pointerNames;
+  for (const TPointerSettingInfo& info : PointerSettingInfos()) {
+    pointerNames += (pointerNames.empty() ? "" : ", ") + std::string(info.Name);
+  }
   app.add_option("--set", options.Settings,
-                 "Override one tracker parameter (repeatable); NAME is one of " + names)
+                 "Override one tracker parameter or pointer setting (repeatable); NAME is one "
+                 "of " +
+                     names + ", or " + pointerNames)
       ->type_name("NAME=VALUE")
       ->expected(1)
       ->allow_extra_args(false)
@@ -276,12 +344,20 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
   app.add_flag("--act", options.Act,
                "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
+  app.add_flag("--pointer", options.Pointer,
+               "Add \"pointer\": [x, y] to every line, the absolute position (0..65535) the "
+               "translator sends, null when it sends none");
+  app.add_option("--fps", options.FrameRate,
+                 "Frames per second of the translator's clock (dwell, settle and pause times, "
+                 "the One Euro filter); default 30")
+      ->type_name("RATE");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] [--act] [--pointer]\n"
+        << "                    [--fps RATE] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
