@@ -245,12 +245,23 @@ void TMouseTranslator::Translate(bool Active, TMouseAction& Action) {
       (buttonPending || (changes && ButtonPose(code) != 0) || now < FSettleUntil)) {
     pointer = *FLastSent;
     FState.Held = true;
-  } else if (s.ClickDeadZone > 0 && pressed && !FLeftDeadZone) {
-    if (PixelDistance(pointer, FDownAnchor) < s.ClickDeadZone) {
-      pointer = FDownAnchor;
-      FState.Held = true;
-    } else {
-      FLeftDeadZone = true;
+  } else if (pressed) {
+    if (s.HoldOnClick) {
+      // The fist's centre lies elsewhere than the open hand's: while the button is down the
+      // pointer moves by the hand's motion since the press settled, from where it went down.
+      if (!FPressOrigin) {
+        FPressOrigin = pointer;
+      }
+      pointer = {ToUnits(static_cast<double>(FDownAnchor[0]) + pointer[0] - (*FPressOrigin)[0]),
+                 ToUnits(static_cast<double>(FDownAnchor[1]) + pointer[1] - (*FPressOrigin)[1])};
+    }
+    if (s.ClickDeadZone > 0 && !FLeftDeadZone) {
+      if (PixelDistance(pointer, FDownAnchor) < s.ClickDeadZone) {
+        pointer = FDownAnchor;
+        FState.Held = true;
+      } else {
+        FLeftDeadZone = true;
+      }
     }
   }
 
@@ -269,6 +280,7 @@ void TMouseTranslator::Translate(bool Active, TMouseAction& Action) {
       FSettleUntil = now + s.ClickSettleTime / 1000.0;
       FDownAnchor = FLastSent.value_or(pointer);
       FLeftDeadZone = false;
+      FPressOrigin.reset();
       FDwellPressed = false;
       FDwellAnchor.reset();
     }
@@ -411,6 +423,7 @@ void TMouseTranslator::Dwell(TDesktop& Desktop, const TPointerSettings& S, doubl
   FSettleUntil = Now + S.ClickSettleTime / 1000.0;
   FDownAnchor = pointer;
   FLeftDeadZone = false;
+  FPressOrigin.reset();
 }
 
 double TMouseTranslator::PixelDistance(const std::array<std::int32_t, 2>& A,

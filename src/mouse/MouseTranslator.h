@@ -152,6 +152,7 @@ class TMouseTranslator {
   double FSettleUntil = -1.0;
   std::array<std::int32_t, 2> FDownAnchor{};
   bool FLeftDeadZone = true;
+  std::optional<std::array<std::int32_t, 2>> FPressOrigin;  // the hand when the press settled
   std::optional<double> FAwaySince;
   bool FAwayToggled = false;
   bool FPaused = false;

@@ -31,8 +31,8 @@ enum : std::int32_t {
 
 struct TPointerSettings {
   std::int32_t Filter = pfAverage;
-  double OneEuroMinCutoff = 0.5;  // Hz
-  double OneEuroBeta = 0.05;      // per picture pixel per second
+  double OneEuroMinCutoff = 0.2;  // Hz
+  double OneEuroBeta = 0.1;       // per picture pixel per second
   double OneEuroDCutoff = 1.0;    // Hz, for the speed estimate
   // The pointer holds still while a button pose is being confirmed and for ClickSettleTime
   // after the button changes.
