@@ -6,6 +6,7 @@
 // The implementer may add members but keeps these signatures.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -74,12 +75,16 @@ class TFramePipeline {
   // The view starts as a black 160 x 120 image; Stop Video paints it black again.
   void PaintViewBlack();
 
+  // Milliseconds from the last frame's arrival (ProcessFrame) to its pointer request;
+  // negative before the first request.
+  double LatencyMs() const;
+
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's
 
  private:
   struct TFrameOutcome;
-  void RunFrame(TFrameOutcome& Outcome);
+  void RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival);
 
   THandTracker& FTracker;
   TMouseTranslator& FTranslator;
@@ -92,6 +97,7 @@ class TFramePipeline {
   std::atomic<bool> FTrackingActive{false};
   std::atomic<std::int32_t> FFrameCount{0};
   std::atomic<std::int32_t> FFramesPerSecond{0};
+  std::atomic<double> FLatencyMs{-1.0};
 
   TBitmap FWorkBitmap;  // empty until the first grab
   // The view image; its lock is the view lock, which also guards everything below.
