@@ -29,6 +29,7 @@ class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
 class TMouseTranslator;
+class TPointerDialog;
 class TRawVideoWidget;
 class TRenderedImageWidget;
 class TStopTrackingDialog;
@@ -80,6 +81,8 @@ class TMainDialog : public QMainWindow {
   QAction* StopTrackingMenuItem = nullptr;
   QMenu* Configuration1 = nullptr;
   QAction* AdjustTrackerParameters1 = nullptr;
+  QAction* PointerSettings1 = nullptr;
+  QAction* DwellClickMenuItem = nullptr;
   QMenu* DeviceMenu = nullptr;
   QAction* StopVideoMenuItem = nullptr;
   QAction* N5 = nullptr;
@@ -106,6 +109,8 @@ class TMainDialog : public QMainWindow {
 
   // The main window's copy of the parameter set (defaults, then the per-user store).
   TTrackerParameters TrackerParameters;
+  // How the pointer follows the hand (defaults, then the per-user store).
+  TPointerSettings PointerSettings;
   // The number the next saved frame tries first.
   std::int32_t SaveCount = 0;
 
@@ -118,6 +123,13 @@ class TMainDialog : public QMainWindow {
   void StartTrackingMenuItemClick();
   void StopTrackingMenuItemClick();
   void AdjustTrackerParameters1Click();
+  void PointerSettings1Click();
+  void DwellClickMenuItemClick();
+  // Hands the settings to the translator at once (the pointer dialog's live preview).
+  void ApplyPointerSettings(const TPointerSettings& Settings);
+  // Applies the settings and writes them to the per-user store.
+  void KeepPointerSettings(const TPointerSettings& Settings);
+  TPointerDialog* PointerDialog() const { return FPointerDialog; }
   void StopVideoMenuItemClick();
   void File2Click();
   void OnSelectDevice(int Tag);
@@ -191,6 +203,7 @@ class TMainDialog : public QMainWindow {
   QPointer<TAboutDialog> FAboutDialog;
   QPointer<TConfigurationDialog> FConfigurationDialog;
   QPointer<TStopTrackingDialog> FStopTrackingDialog;
+  TPointerDialog* FPointerDialog = nullptr;
 
   std::unique_ptr<TVideoSource> FVideo;
   std::unique_ptr<THandTracker> TheTracker;
