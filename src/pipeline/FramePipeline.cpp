@@ -118,21 +118,28 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
   FTracker.Track(FWorkBitmap, result);
   FLastResult = result;
 
-  FTranslator.AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window, result.Angle,
-                               result.HuMoment1, result.HuMoment2, result.HuMoment3,
-                               result.HuMoment4);
-  TMouseAction action;
-  FTranslator.Translate(FTrackingActive.load(), action);
-  FLastAction = action;
-  const TPointerState& pointer = FTranslator.PointerState();
-  if (pointer.Pointer) {
-    FLatencyMs.store(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Arrival)
-            .count());
+  TPointerState pointer;
+  if (result.LearnedModel && result.Lost) {
+    // A lost hand holds the pointer still and presses nothing.
+    FTranslator.ReleaseButton();
+    FLastAction = TMouseAction{};
+    Outcome.Label.Caption = HandLostCaption;
+  } else {
+    FTranslator.AddTrackerResult(result.Hand, result.Window, result.Angle, result.HuMoment1,
+                                 result.HuMoment2, result.HuMoment3, result.HuMoment4);
+    TMouseAction action;
+    FTranslator.Translate(FTrackingActive.load(), action);
+    FLastAction = action;
+    pointer = FTranslator.PointerState();
+    if (pointer.Pointer) {
+      FLatencyMs.store(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Arrival)
+              .count());
+    }
+    // While the pause gesture holds the pointer, the label says so instead of the action.
+    Outcome.Label.Caption = pointer.Paused ? std::string("Paused") : ActionName(FLastAction.Action);
   }
-
-  // While the pause gesture holds the pointer, the label says so instead of the action.
-  Outcome.Label.Caption = pointer.Paused ? std::string("Paused") : ActionName(FLastAction.Action);
+  FLastPointer = pointer;
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 
@@ -196,6 +203,26 @@ void TFramePipeline::PaintViewBlack() {
 
 double TFramePipeline::LatencyMs() const {
   return FLatencyMs.load();
+}
+
+TPointerState TFramePipeline::LastPointerState() const {
+  std::scoped_lock lock(ViewLock());
+  return FLastPointer;
+}
+
+std::shared_ptr<const TSkinModel> TFramePipeline::CalibrateHand(int Column, int Row,
+                                                                TSkinExamples& Examples) {
+  std::scoped_lock viewLock(ViewLock());
+  std::scoped_lock workLock(FWorkBitmap.Lock());
+  if (FWorkBitmap.Empty()) {
+    throw std::invalid_argument("There is no picture to calibrate on yet");
+  }
+  TSkinExamples learned = Examples;
+  pavrel::CalibrateHand(FWorkBitmap, Column, Row, learned);
+  auto model = std::make_shared<const TSkinModel>(learned);
+  FTracker.SetSkinModel(model);
+  Examples = learned;
+  return model;
 }
 
 TMouseAction TFramePipeline::LastAction() const {

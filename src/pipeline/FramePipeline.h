@@ -24,6 +24,9 @@ enum class TViewMode { RGB, Hue, BackProjection };
 
 class TOnScreenDisplay;
 
+// The action label while a learned colour model has lost the hand.
+inline constexpr const char* HandLostCaption = "Hand lost";
+
 // What one frame shows in the action label.
 struct TActionLabel {
   std::string Caption;  // ActionName of the debounced code, suffix included
@@ -78,6 +81,14 @@ class TFramePipeline {
   // Milliseconds from the last frame's arrival (ProcessFrame) to its pointer request;
   // negative before the first request.
   double LatencyMs() const;
+  // What the last frame did with the pointer (nothing sent when the hand was lost).
+  TPointerState LastPointerState() const;
+
+  // Hand calibration at (Column, Row) of the last frame: the hand's region grown from there
+  // and the rest of the picture are added to Examples, and the tracker takes the model
+  // learned from them from the next frame on. Waits for a frame in progress. Raises
+  // std::invalid_argument when no frame has arrived or the point lies outside the frame.
+  std::shared_ptr<const TSkinModel> CalibrateHand(int Column, int Row, TSkinExamples& Examples);
 
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's
@@ -104,6 +115,7 @@ class TFramePipeline {
   TBitmap FViewImage;
   TBitmap FViewSource;
   TMouseAction FLastAction;
+  TPointerState FLastPointer;
   TTrackingResult FLastResult;
   std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
 };
