@@ -8,27 +8,20 @@
 #include <cmath>
 
 #include "mouse/MouseTranslator.h"
+#include "mouse/NullDesktop.h"
 
 namespace pavrel {
 namespace {
 
 // Counts what it is asked to do and nothing more, so the translator's own cost is measured.
-class TCountingDesktop : public TDesktop {
+class TCountingDesktop : public TNullDesktop {
  public:
   void MovePointer(std::int32_t X, std::int32_t Y) override { Moves += X + Y; }
   void MovePointerIn(const TScreenArea&, std::int32_t X, std::int32_t Y) override {
     Moves += X - Y;
   }
-  void Wheel(std::int32_t) override { ++Others; }
   void LeftButtonDown() override { ++Others; }
   void LeftButtonUp() override { ++Others; }
-  TWindowHandle ForegroundWindow() override { return 0; }
-  void MinimizeWindow(TWindowHandle) override {}
-  TWindowHandle ActiveWindow() override { return 0; }
-  TWindowHandle FirstWindow(TWindowHandle) override { return 0; }
-  TWindowHandle NextWindow(TWindowHandle) override { return 0; }
-  TWindowStyle WindowStyle(TWindowHandle) override { return {}; }
-  void ActivateWindow(TWindowHandle) override {}
   std::int64_t Moves = 0;
   std::int64_t Others = 0;
 };

@@ -14,27 +14,27 @@
 
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
-#include "support/XServerFixture.h"
+#include "support/XServerTest.h"
 
 namespace pavrel {
 namespace {
 
 using ::testing::ElementsAre;
 
-class X11Monitors : public ::testing::Test {
+class X11Monitors : public XServerTest {
  protected:
   static void SetUpTestSuite() {
     TXServerFixture::TOptions options;
     options.Screen = "2560x1024x24";
     options.WindowManager = false;
-    Server = new TXServerFixture(options);
-  }
-  static void TearDownTestSuite() {
-    delete Server;
-    Server = nullptr;
+    StartServer(options);
   }
 
   void SetUp() override {
+    XServerTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     Connection = XOpenDisplay(Server->Display().c_str());
     ASSERT_NE(Connection, nullptr);
   }
@@ -110,11 +110,8 @@ class X11Monitors : public ::testing::Test {
     return last;
   }
 
-  static TXServerFixture* Server;
   Display* Connection = nullptr;
 };
-
-TXServerFixture* X11Monitors::Server = nullptr;
 
 TEST_F(X11Monitors, LayoutPrimaryFirstAndThePointerOnTheChosenMonitorOrTheWholeDesktop) {
   {

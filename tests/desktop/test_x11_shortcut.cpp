@@ -13,27 +13,32 @@
 #include <thread>
 
 #include "desktop/X11GlobalShortcut.h"
-#include "support/XServerFixture.h"
+#include "support/XServerTest.h"
 
 namespace pavrel {
 namespace {
 
-class X11Shortcut : public ::testing::Test {
+class X11Shortcut : public XServerTest {
  protected:
   static void SetUpTestSuite() {
     TXServerFixture::TOptions options;
     options.WindowManager = false;
-    Server = new TXServerFixture(options);
+    StartServer(options);
   }
-  static void TearDownTestSuite() {
-    delete Server;
-    Server = nullptr;
-  }
+
   void SetUp() override {
+    XServerTest::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     Connection = XOpenDisplay(Server->Display().c_str());
     ASSERT_NE(Connection, nullptr);
   }
-  void TearDown() override { XCloseDisplay(Connection); }
+  void TearDown() override {
+    if (Connection != nullptr) {
+      XCloseDisplay(Connection);
+    }
+  }
 
   // Presses and releases Key with the modifier keys held, as a keyboard would.
   void Press(KeySym Key, std::initializer_list<KeySym> Modifiers) {
@@ -59,11 +64,8 @@ class X11Shortcut : public ::testing::Test {
     return true;
   }
 
-  static TXServerFixture* Server;
   Display* Connection = nullptr;
 };
-
-TXServerFixture* X11Shortcut::Server = nullptr;
 
 TEST_F(X11Shortcut, AnXTestKeyPressReachesTheCallbackOnlyWithItsModifiers) {
   std::atomic<int> presses{0};

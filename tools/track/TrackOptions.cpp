@@ -18,6 +18,7 @@
 
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
+#include "mouse/NullDesktop.h"
 #include "pipeline/FramePipeline.h"
 #include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
@@ -201,22 +202,6 @@ TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
 }
 
 namespace {
-
-// Takes the translator's requests and does nothing: the pointer it would send is reported.
-class TNullDesktop : public TDesktop {
- public:
-  void MovePointer(std::int32_t, std::int32_t) override {}
-  void Wheel(std::int32_t) override {}
-  void LeftButtonDown() override {}
-  void LeftButtonUp() override {}
-  TWindowHandle ForegroundWindow() override { return 0; }
-  void MinimizeWindow(TWindowHandle) override {}
-  TWindowHandle ActiveWindow() override { return 0; }
-  TWindowHandle FirstWindow(TWindowHandle) override { return 0; }
-  TWindowHandle NextWindow(TWindowHandle) override { return 0; }
-  TWindowStyle WindowStyle(TWindowHandle) override { return {}; }
-  void ActivateWindow(TWindowHandle) override {}
-};
 
 // The colour model learned from one click on one frame of the sources, read afresh.
 std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Options) {
