@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
 #include "app/Fonts.h"
+#include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
 #include "desktop/DesktopFactory.h"
@@ -202,6 +204,19 @@ void TMainDialog::BuildMenus() {
   AdjustTrackerParameters1 =
       command(Configuration1, "AdjustTrackerParameters1", "Adjust Tracker Parameters...",
               &TMainDialog::AdjustTrackerParameters1Click);
+  PointerSettings1 = command(Configuration1, "PointerSettings1", "Pointer...",
+                             &TMainDialog::PointerSettings1Click);
+  // Switched on and off from the keyboard too, since the pointer may be all a user cannot
+  // reach; the shortcut works wherever the window has the focus.
+  DwellClickMenuItem = command(Configuration1, "DwellClickMenuItem", "Dwell Click",
+                               &TMainDialog::DwellClickMenuItemClick);
+  DwellClickMenuItem->setCheckable(true);
+  DwellClickMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+  DwellClickMenuItem->setShortcutContext(Qt::ApplicationShortcut);
+  addAction(DwellClickMenuItem);
+  FPointerDialog = new TPointerDialog(
+      this, [this](const TPointerSettings& S) { ApplyPointerSettings(S); },
+      [this](const TPointerSettings& S) { KeepPointerSettings(S); });
 
   DeviceMenu = MainMenu->addMenu("Source");
   DeviceMenu->setObjectName("DeviceMenu");
@@ -304,6 +319,12 @@ void TMainDialog::FormCreate() {
   if (FSkinExamples) {
     TheTracker->SetSkinModel(std::make_shared<const TSkinModel>(*FSkinExamples));
   }
+  // The pointer settings stored beside them, and the monitors they may choose from.
+  ReadPointerSettingValues(ReadUserStoreValues(), PointerSettings);
+  if (FDesktop) {
+    TheTranslator->SetMonitors(FDesktop->Monitors());
+  }
+  ApplyPointerSettings(PointerSettings);
   // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
   // image, which starts black.
   FPipeline = std::make_unique<TFramePipeline>(*TheTracker, *TheTranslator);
@@ -686,6 +707,42 @@ void TMainDialog::AdjustTrackerParameters1Click() {
   // is shown already.
   if (FConfigurationDialog != nullptr) {
     FConfigurationDialog->ShowParameters(TrackerParameters, this);
+  }
+}
+
+void TMainDialog::PointerSettings1Click() {
+  if (Released()) {
+    return;
+  }
+  std::vector<TScreenArea> monitors;
+  if (FDesktop) {
+    monitors = FDesktop->Monitors();
+    TheTranslator->SetMonitors(monitors);
+  }
+  FPointerDialog->ShowSettings(PointerSettings, monitors);
+}
+
+void TMainDialog::DwellClickMenuItemClick() {
+  TPointerSettings settings = PointerSettings;
+  settings.DwellClick = !settings.DwellClick;
+  KeepPointerSettings(settings);
+}
+
+void TMainDialog::ApplyPointerSettings(const TPointerSettings& Settings) {
+  PointerSettings = Settings;
+  DwellClickMenuItem->setChecked(Settings.DwellClick);
+  if (TheTranslator) {
+    TheTranslator->SetPointerSettings(Settings);
+  }
+}
+
+void TMainDialog::KeepPointerSettings(const TPointerSettings& Settings) {
+  ApplyPointerSettings(Settings);
+  if (!WriteUserStoreValues(PointerSettingValues(Settings))) {
+    ShowMessage(TMessageKind::Information,
+                QString("The pointer settings could not be written to %1; they last until "
+                        "Pavrel ends.")
+                    .arg(QString::fromStdString(UserStorePath().string())));
   }
 }
 

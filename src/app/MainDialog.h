@@ -32,6 +32,7 @@ class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
 class TMouseTranslator;
+class TPointerDialog;
 class TRawVideoWidget;
 class TRenderedImageWidget;
 class TStopTrackingDialog;
@@ -91,6 +92,8 @@ class TMainDialog : public QMainWindow {
   QAction* CalibrateHandMenuItem = nullptr;
   QMenu* Configuration1 = nullptr;
   QAction* AdjustTrackerParameters1 = nullptr;
+  QAction* PointerSettings1 = nullptr;
+  QAction* DwellClickMenuItem = nullptr;
   QMenu* DeviceMenu = nullptr;
   QAction* StopVideoMenuItem = nullptr;
   QAction* N5 = nullptr;
@@ -120,6 +123,8 @@ class TMainDialog : public QMainWindow {
 
   // The main window's copy of the parameter set (defaults, then the per-user store).
   TTrackerParameters TrackerParameters;
+  // How the pointer follows the hand (defaults, then the per-user store).
+  TPointerSettings PointerSettings;
   // The number the next saved frame tries first.
   std::int32_t SaveCount = 0;
 
@@ -138,6 +143,13 @@ class TMainDialog : public QMainWindow {
   // Whether a learned colour model is in use.
   bool LearnedColourModel() const { return FSkinExamples.has_value(); }
   void AdjustTrackerParameters1Click();
+  void PointerSettings1Click();
+  void DwellClickMenuItemClick();
+  // Hands the settings to the translator at once (the pointer dialog's live preview).
+  void ApplyPointerSettings(const TPointerSettings& Settings);
+  // Applies the settings and writes them to the per-user store.
+  void KeepPointerSettings(const TPointerSettings& Settings);
+  TPointerDialog* PointerDialog() const { return FPointerDialog; }
   void StopVideoMenuItemClick();
   void File2Click();
   void OnSelectDevice(int Tag);
@@ -212,6 +224,7 @@ class TMainDialog : public QMainWindow {
   QPointer<TAboutDialog> FAboutDialog;
   QPointer<TConfigurationDialog> FConfigurationDialog;
   QPointer<TStopTrackingDialog> FStopTrackingDialog;
+  TPointerDialog* FPointerDialog = nullptr;
 
   std::unique_ptr<TVideoSource> FVideo;
   std::unique_ptr<THandTracker> TheTracker;

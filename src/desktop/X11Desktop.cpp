@@ -284,13 +284,51 @@ const std::string& TX11Desktop::DisplayName() const {
 }
 
 void TX11Desktop::MovePointer(std::int32_t X, std::int32_t Y) {
+  const TImpl& d = *FImpl;
+  MovePointerIn({d.MonitorX, d.MonitorY, d.MonitorWidth, d.MonitorHeight}, X, Y);
+}
+
+void TX11Desktop::MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) {
   TImpl& d = *FImpl;
   const std::scoped_lock lock(d.Lock);
-  const std::int64_t x = d.MonitorX + FloorDiv(std::int64_t{X} * d.MonitorWidth, 65536);
-  const std::int64_t y = d.MonitorY + FloorDiv(std::int64_t{Y} * d.MonitorHeight, 65536);
+  const std::int64_t x = Area.X + FloorDiv(std::int64_t{X} * Area.Width, 65536);
+  const std::int64_t y = Area.Y + FloorDiv(std::int64_t{Y} * Area.Height, 65536);
   XTestFakeMotionEvent(d.Connection, d.Screen, ToProtocolCoordinate(x), ToProtocolCoordinate(y),
                        CurrentTime);
   XFlush(d.Connection);
+}
+
+std::vector<TScreenArea> TX11Desktop::Monitors() {
+  TImpl& d = *FImpl;
+  const std::scoped_lock lock(d.Lock);
+  std::vector<TScreenArea> monitors;
+  int eventBase = 0;
+  int errorBase = 0;
+  int major = 0;
+  int minor = 0;
+  // RandR 1.5 lists monitors, also those that `xrandr --setmonitor` made.
+  if (XRRQueryExtension(d.Connection, &eventBase, &errorBase) &&
+      XRRQueryVersion(d.Connection, &major, &minor) && (major > 1 || minor >= 5)) {
+    int count = 0;
+    const std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> list(
+        XRRGetMonitors(d.Connection, d.Root, True, &count), &XRRFreeMonitors);
+    for (int i = 0; list && i < count; ++i) {
+      const XRRMonitorInfo& m = list.get()[i];
+      if (m.width <= 0 || m.height <= 0) {
+        continue;
+      }
+      const TScreenArea area{m.x, m.y, m.width, m.height};
+      if (m.primary) {
+        monitors.insert(monitors.begin(), area);
+      } else {
+        monitors.push_back(area);
+      }
+    }
+  }
+  if (monitors.empty()) {
+    monitors.push_back({d.MonitorX, d.MonitorY, d.MonitorWidth, d.MonitorHeight});
+  }
+  return monitors;
 }
 
 void TX11Desktop::Wheel(std::int32_t Amount) {

@@ -29,6 +29,10 @@ class TX11Desktop : public TDesktop {
   // 0..65535 spans the primary monitor (the whole screen when there is none); positions
   // off the screen end at its edge.
   void MovePointer(std::int32_t X, std::int32_t Y) override;
+  void MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) override;
+  // The RandR 1.5 monitors, primary first; the primary monitor (or the screen) alone
+  // without RandR 1.5. Waits for the X server.
+  std::vector<TScreenArea> Monitors() override;
   // Positive: button 4 clicked once, negative: button 5, zero: nothing.
   void Wheel(std::int32_t Amount) override;
   void LeftButtonDown() override;

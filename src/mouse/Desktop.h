@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace pavrel {
 
@@ -12,6 +13,15 @@ struct TWindowStyle {
   bool Popup = false;    // override-redirect, or a window type other than normal
 };
 
+// A rectangle of the desktop in its pixels.
+struct TScreenArea {
+  std::int32_t X = 0;
+  std::int32_t Y = 0;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  friend bool operator==(const TScreenArea&, const TScreenArea&) = default;
+};
+
 // The desktop operations the mouse translator performs, and nothing else. Implementations
 // never wait for another client to handle a request.
 class TDesktop {
@@ -20,6 +30,15 @@ class TDesktop {
 
   // Absolute pointer move; 0..65535 spans the primary monitor, values outside go on as they are.
   virtual void MovePointer(std::int32_t X, std::int32_t Y) = 0;
+  // Absolute pointer move; 0..65535 spans Area, one of Monitors() or their bounding box.
+  // Where the layout is unknown, the primary monitor stands in for any area.
+  virtual void MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) {
+    (void)Area;
+    MovePointer(X, Y);
+  }
+  // The monitors, primary first; empty when the desktop cannot tell. May wait for the
+  // display server: never call it on the video thread.
+  virtual std::vector<TScreenArea> Monitors() { return {}; }
   // One wheel notch: +120 away from the user, -120 toward the user.
   virtual void Wheel(std::int32_t Amount) = 0;
   virtual void LeftButtonDown() = 0;

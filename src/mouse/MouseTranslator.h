@@ -3,11 +3,16 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "mouse/Desktop.h"
+#include "mouse/OneEuroFilter.h"
+#include "mouse/PointerSettings.h"
 #include "tracking/TrackerTypes.h"
 
 namespace pavrel {
@@ -39,6 +44,16 @@ struct TTrackSample {
 
 class TVkMatrix;
 
+// What the pointer did in the last Translate call.
+struct TPointerState {
+  // The absolute position sent (0..65535 over the target area); none when nothing was sent.
+  std::optional<std::array<std::int32_t, 2>> Pointer;
+  bool Paused = false;          // the pause gesture has paused the pointer
+  bool HandAway = false;        // the tracker found no hand (its window is the whole picture)
+  bool Held = false;            // the pointer held still for a click
+  double DwellProgress = -1.0;  // 0..1 while a dwell click counts down; negative otherwise
+};
+
 // The main window's text for an action code, suffix included ("Mouse Down  _").
 std::string ActionName(std::int32_t Code);
 
@@ -60,6 +75,19 @@ class TMouseTranslator {
 
   // Sends left button up when the last button event sent was a press (stop tracking, close).
   void ReleaseButton();
+
+  // Seconds on a steady clock; the steady system clock unless a test or a file run sets one.
+  // Set it before frames run.
+  using TClock = std::function<double()>;
+  void SetClock(TClock Clock);
+  // Safe from any thread while frames run; the next frame uses them.
+  void SetPointerSettings(const TPointerSettings& Settings);
+  TPointerSettings PointerSettings() const;
+  // The desktop's monitors, primary first (TDesktop::Monitors); empty: one 1920 x 1080
+  // primary monitor. Safe from any thread.
+  void SetMonitors(std::vector<TScreenArea> Monitors);
+  // What the last Translate call did with the pointer; read it on the frames' thread.
+  const TPointerState& PointerState() const { return FState; }
 
   // Number of history entries, and how many of the newest must agree on a code.
   static constexpr int HistoryLength = 5;
@@ -87,6 +115,12 @@ class TMouseTranslator {
   void InitClasses();
   void PerformActions(TDesktop& Desktop, std::int32_t Code);
   void NextWindow(TDesktop& Desktop);
+  // The debounced code's pointer position in absolute units, before holding and dwelling.
+  std::array<double, 2> PointerPosition(const TPointerSettings& S, double Now, bool Away);
+  void UpdatePause(const TPointerSettings& S, double Now, bool Away);
+  void Dwell(TDesktop& Desktop, const TPointerSettings& S, double Now);
+  double PixelDistance(const std::array<std::int32_t, 2>& A,
+                       const std::array<std::int32_t, 2>& B) const;
 
   std::array<std::unique_ptr<TVkMatrix>, ClassCount> FInvCovariance;
   std::array<std::unique_ptr<TVkMatrix>, ClassCount> FNegMean;
@@ -101,6 +135,33 @@ class TMouseTranslator {
   // Guards the button events and FButtonPressed: ReleaseButton may come from the UI thread.
   std::mutex FButtonLock;
   bool FButtonPressed = false;  // the last button event sent was a press
+
+  TClock FClock;
+  mutable std::mutex FSettingsLock;  // guards FSettings, FTarget and FTargetIsPrimary
+  TPointerSettings FSettings;
+  TScreenArea FTarget{0, 0, 1920, 1080};
+  bool FTargetIsPrimary = true;
+  std::vector<TScreenArea> FMonitors;
+
+  // The pointer's state from frame to frame, used on the frames' thread only.
+  TPointerState FState;
+  TScreenArea FArea{0, 0, 1920, 1080};  // this frame's target area
+  TOneEuroFilter FFilterX;
+  TOneEuroFilter FFilterY;
+  std::optional<std::array<std::int32_t, 2>> FLastSent;
+  double FSettleUntil = -1.0;
+  std::array<std::int32_t, 2> FDownAnchor{};
+  bool FLeftDeadZone = true;
+  std::optional<std::array<std::int32_t, 2>> FPressOrigin;  // the hand when the press settled
+  std::optional<double> FAwaySince;
+  bool FAwayToggled = false;
+  bool FPaused = false;
+  std::optional<std::array<double, 2>> FRelativePrevious;  // the last centre, in picture units
+  std::optional<std::array<double, 2>> FRelative;          // the relative pointer, in units
+  std::optional<std::array<std::int32_t, 2>> FDwellAnchor;
+  double FDwellStart = 0.0;
+  bool FDwellDone = false;
+  bool FDwellPressed = false;  // the button is down from a dwell drag toggle
 };
 
 }  // namespace pavrel

@@ -75,6 +75,24 @@ void TRecordingDesktop::MovePointer(std::int32_t X, std::int32_t Y) {
   Record("MovePointer(" + std::to_string(X) + "," + std::to_string(Y) + ")", true, true);
 }
 
+void TRecordingDesktop::MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) {
+  const std::scoped_lock lock(FLock);
+  Record("MovePointerIn(" + std::to_string(Area.X) + "," + std::to_string(Area.Y) + "," +
+             std::to_string(Area.Width) + "," + std::to_string(Area.Height) + "," +
+             std::to_string(X) + "," + std::to_string(Y) + ")",
+         true, true);
+}
+
+std::vector<TScreenArea> TRecordingDesktop::Monitors() {
+  const std::scoped_lock lock(FLock);
+  return FMonitors;
+}
+
+void TRecordingDesktop::SetMonitors(std::vector<TScreenArea> Monitors) {
+  const std::scoped_lock lock(FLock);
+  FMonitors = std::move(Monitors);
+}
+
 void TRecordingDesktop::Wheel(std::int32_t Amount) {
   const std::scoped_lock lock(FLock);
   Record("Wheel(" + std::to_string(Amount) + ")", true);

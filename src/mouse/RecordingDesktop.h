@@ -25,11 +25,13 @@ class TRecordingDesktop : public TDesktop {
   std::vector<TWindow> Windows() const;
   void SetForegroundWindow(TWindowHandle Window);
   void SetActiveWindow(TWindowHandle Window);
+  // What Monitors() answers.
+  void SetMonitors(std::vector<TScreenArea> Monitors);
 
   // Every call so far, rendered as "Name(arguments)": "MovePointer(0,-7209)", "Wheel(120)",
   // "LeftButtonDown()", "LeftButtonUp()", "ForegroundWindow()", "MinimizeWindow(7)",
   // "ActiveWindow()", "FirstWindow(7)", "NextWindow(7)", "WindowStyle(7)",
-  // "ActivateWindow(7)".
+  // "ActivateWindow(7)", "MovePointerIn(x,y,width,height,X,Y)".
   std::vector<std::string> Calls() const;
   // The calls that change the desktop (moves, wheel, buttons, minimise, activate), in order.
   std::vector<std::string> Actions() const;
@@ -38,6 +40,8 @@ class TRecordingDesktop : public TDesktop {
   void ClearCalls();
 
   void MovePointer(std::int32_t X, std::int32_t Y) override;
+  void MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) override;
+  std::vector<TScreenArea> Monitors() override;
   void Wheel(std::int32_t Amount) override;
   void LeftButtonDown() override;
   void LeftButtonUp() override;
@@ -63,6 +67,7 @@ class TRecordingDesktop : public TDesktop {
   std::vector<TWindow> FWindows;  // top-most first
   TWindowHandle FForeground = 0;
   TWindowHandle FActive = 0;
+  std::vector<TScreenArea> FMonitors;
 };
 
 }  // namespace pavrel

@@ -1,5 +1,6 @@
 #include "pipeline/FramePipeline.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -78,6 +79,7 @@ std::int32_t TFramePipeline::FrameCount() const {
 }
 
 void TFramePipeline::ProcessFrame() {
+  const auto arrival = std::chrono::steady_clock::now();
   // Counted first, so a frame that fails is counted too.
   FFrameCount.fetch_add(1);
   TFrameOutcome outcome;
@@ -87,7 +89,7 @@ void TFramePipeline::ProcessFrame() {
     std::scoped_lock viewLock(FViewImage.Lock());
     std::scoped_lock workLock(FWorkBitmap.Lock());
     try {
-      RunFrame(outcome);
+      RunFrame(outcome, arrival);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -105,7 +107,8 @@ void TFramePipeline::ProcessFrame() {
   }
 }
 
-void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
+void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
+                              std::chrono::steady_clock::time_point Arrival) {
   if (!FGrab) {
     throw std::logic_error("No frame source is connected to the frame pipeline");
   }
@@ -115,6 +118,7 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
   FTracker.Track(FWorkBitmap, result);
   FLastResult = result;
 
+  TPointerState pointer;
   if (result.LearnedModel && result.Lost) {
     // A lost hand holds the pointer still and presses nothing.
     FTranslator.ReleaseButton();
@@ -126,8 +130,16 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
     TMouseAction action;
     FTranslator.Translate(FTrackingActive.load(), action);
     FLastAction = action;
-    Outcome.Label.Caption = ActionName(FLastAction.Action);
+    pointer = FTranslator.PointerState();
+    if (pointer.Pointer) {
+      FLatencyMs.store(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Arrival)
+              .count());
+    }
+    // While the pause gesture holds the pointer, the label says so instead of the action.
+    Outcome.Label.Caption = pointer.Paused ? std::string("Paused") : ActionName(FLastAction.Action);
   }
+  FLastPointer = pointer;
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 
@@ -153,8 +165,15 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
   if (!FOnScreenDisplay.load()) {
     return;
   }
-  FOsd->Draw(FViewImage, {mode == TViewMode::Hue, FFramesPerSecond.load(), result.Window,
-                          Outcome.Label.Caption});
+  TOsdPointer extras;
+  if (FTranslator.PointerSettings().ShowLatency) {
+    extras.LatencyMs = std::max(FLatencyMs.load(), 0.0);
+  }
+  extras.DwellProgress = pointer.DwellProgress;
+  FOsd->Draw(
+      FViewImage,
+      {mode == TViewMode::Hue, FFramesPerSecond.load(), result.Window, Outcome.Label.Caption},
+      extras);
 }
 
 std::recursive_mutex& TFramePipeline::ViewLock() const {
@@ -180,6 +199,15 @@ void TFramePipeline::PaintViewBlack() {
   FViewImage.FillBlack();
   // Calibration after Stop Video samples black, as the view shows.
   FViewSource.Assign(FViewImage);
+}
+
+double TFramePipeline::LatencyMs() const {
+  return FLatencyMs.load();
+}
+
+TPointerState TFramePipeline::LastPointerState() const {
+  std::scoped_lock lock(ViewLock());
+  return FLastPointer;
 }
 
 std::shared_ptr<const TSkinModel> TFramePipeline::CalibrateHand(int Column, int Row,

@@ -6,6 +6,7 @@
 // The implementer may add members but keeps these signatures.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -77,6 +78,12 @@ class TFramePipeline {
   // The view starts as a black 160 x 120 image; Stop Video paints it black again.
   void PaintViewBlack();
 
+  // Milliseconds from the last frame's arrival (ProcessFrame) to its pointer request;
+  // negative before the first request.
+  double LatencyMs() const;
+  // What the last frame did with the pointer (nothing sent when the hand was lost).
+  TPointerState LastPointerState() const;
+
   // Hand calibration at (Column, Row) of the last frame: the hand's region grown from there
   // and the rest of the picture are added to Examples, and the tracker takes the model
   // learned from them from the next frame on. Waits for a frame in progress. Raises
@@ -88,7 +95,7 @@ class TFramePipeline {
 
  private:
   struct TFrameOutcome;
-  void RunFrame(TFrameOutcome& Outcome);
+  void RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival);
 
   THandTracker& FTracker;
   TMouseTranslator& FTranslator;
@@ -101,12 +108,14 @@ class TFramePipeline {
   std::atomic<bool> FTrackingActive{false};
   std::atomic<std::int32_t> FFrameCount{0};
   std::atomic<std::int32_t> FFramesPerSecond{0};
+  std::atomic<double> FLatencyMs{-1.0};
 
   TBitmap FWorkBitmap;  // empty until the first grab
   // The view image; its lock is the view lock, which also guards everything below.
   TBitmap FViewImage;
   TBitmap FViewSource;
   TMouseAction FLastAction;
+  TPointerState FLastPointer;
   TTrackingResult FLastResult;
   std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
 };

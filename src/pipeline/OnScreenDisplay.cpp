@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -83,6 +84,12 @@ std::string FpsText(std::int32_t FramesPerSecond) {
   return "Fps: " + std::to_string(FramesPerSecond);
 }
 
+std::string FpsText(std::int32_t FramesPerSecond, double LatencyMs) {
+  const long tenths = std::lround(std::clamp(LatencyMs, 0.0, 1e6) * 10);
+  return FpsText(FramesPerSecond) + "  " + std::to_string(tenths / 10) + "." +
+         std::to_string(tenths % 10) + " ms";
+}
+
 TOnScreenDisplay::TOnScreenDisplay() = default;
 TOnScreenDisplay::~TOnScreenDisplay() = default;
 
@@ -130,6 +137,10 @@ int TOnScreenDisplay::FontAscent() {
 }
 
 void TOnScreenDisplay::Draw(TBitmap& View, const TOsdContent& Content) {
+  Draw(View, Content, TOsdPointer{});
+}
+
+void TOnScreenDisplay::Draw(TBitmap& View, const TOsdContent& Content, const TOsdPointer& Pointer) {
   if (View.PixelFormat() != TPixelFormat::pf24bit) {
     throw std::invalid_argument("The on-screen display needs a 24-bit view image, not " +
                                 std::to_string(View.BitsPerPixel()) + "-bit");
@@ -152,8 +163,24 @@ void TOnScreenDisplay::Draw(TBitmap& View, const TOsdContent& Content) {
     DrawOutline(painter, CalibrationBox, View.Width(), View.Height());
     painter.drawStaticText(OsdTextLeft, OsdTextTop, font.Text("Calibration Mode").Text);
   } else {
-    painter.drawStaticText(OsdTextLeft, OsdTextTop,
-                           font.Text(FpsText(Content.FramesPerSecond)).Text);
+    const std::string rate = Pointer.LatencyMs
+                                 ? FpsText(Content.FramesPerSecond, *Pointer.LatencyMs)
+                                 : FpsText(Content.FramesPerSecond);
+    painter.drawStaticText(OsdTextLeft, OsdTextTop, font.Text(rate).Text);
+  }
+  if (Pointer.DwellProgress >= 0) {
+    // The pie fills clockwise from twelve o'clock as the dwell time runs out.
+    const QRect box(OsdDwellCentreX - OsdDwellRadius, OsdDwellCentreY - OsdDwellRadius,
+                    2 * OsdDwellRadius, 2 * OsdDwellRadius);
+    painter.setPen(OsdWhite);
+    painter.drawEllipse(box);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(OsdRed);
+    painter.drawPie(
+        box, 90 * 16,
+        -static_cast<int>(std::lround(360 * 16 * std::min(Pointer.DwellProgress, 1.0))));
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(OsdWhite);
   }
   DrawOutline(painter, Content.Window, View.Width(), View.Height());
   const auto& caption = font.Text(Content.Caption);

@@ -14,9 +14,11 @@ namespace pavrel {
 
 class XServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  static void SetUpTestSuite() { StartServer({}); }
+  // For a derived suite's own SetUpTestSuite that needs another screen or no window manager.
+  static void StartServer(const TXServerFixture::TOptions& Options) {
     try {
-      Server = std::make_unique<TXServerFixture>();
+      Server = std::make_unique<TXServerFixture>(Options);
     } catch (const std::exception& e) {
       ServerError = e.what();
     }

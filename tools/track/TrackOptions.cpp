@@ -19,6 +19,7 @@
 
 #include "desktop/DesktopFactory.h"
 #include "mouse/MouseTranslator.h"
+#include "mouse/NullDesktop.h"
 #include "pipeline/FramePipeline.h"
 #include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
@@ -165,9 +166,30 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
     OpenSettingsFile(*Options.SettingsFile, params);
   }
   for (const std::string& setting : Options.Settings) {
-    ApplySetting(params, setting);
+    if (!IsPointerSetting(setting.substr(0, setting.find('=')))) {
+      ApplySetting(params, setting);
+    }
   }
   return params;
+}
+
+TPointerSettings RunPointerSettings(const TTrackOptions& Options) {
+  TPointerSettings settings;
+  if (Options.UserSettings) {
+    ReadPointerSettingValues(ReadUserStoreValues(), settings);
+  }
+  for (const std::string& setting : Options.Settings) {
+    const std::size_t equals = setting.find('=');
+    const std::string name = setting.substr(0, equals);
+    if (equals != std::string::npos && IsPointerSetting(name)) {
+      try {
+        ApplyPointerSetting(settings, name, setting.substr(equals + 1));
+      } catch (const std::invalid_argument& e) {
+        throw EUsageError(e.what());
+      }
+    }
+  }
+  return settings;
 }
 
 TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
@@ -219,6 +241,10 @@ std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Option
 
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
+  const TPointerSettings pointerSettings = RunPointerSettings(Options);
+  if (!(Options.FrameRate > 0)) {
+    throw EUsageError("--fps needs a positive number");
+  }
   std::shared_ptr<const TSkinModel> model;
   if (Options.Calibrate) {
     model = CalibrateOnSources(Options);
@@ -250,6 +276,15 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     desktop = std::move(opened.Desktop);
   }
 
+  TNullDesktop nullDesktop;
+  TDesktop* const translatorDesktop = desktop           ? static_cast<TDesktop*>(desktop.get())
+                                      : Options.Pointer ? &nullDesktop
+                                                        : nullptr;
+  std::vector<TScreenArea> monitors;
+  if (desktop) {
+    monitors = desktop->Monitors();
+  }
+
   std::unique_ptr<THandTracker> tracker;
   std::unique_ptr<TMouseTranslator> translator;
   std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
@@ -272,10 +307,14 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           // The main window's smoothing length, over the frames' own size.
           translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
                                                           std::max(1, input.Bitmap->Height()),
-                                                          desktop.get());
+                                                          translatorDesktop);
+          // Frame time, not wall time: a file runs as fast as it decodes.
+          translator->SetClock([&frame, &Options] { return frame / Options.FrameRate; });
+          translator->SetMonitors(monitors);
+          translator->SetPointerSettings(pointerSettings);
           pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
           pipeline->SetOnScreenDisplay(false);
-          pipeline->SetTrackingActive(Options.Act);
+          pipeline->SetTrackingActive(Options.Act || Options.Pointer);
           pipeline->SetGrab([&current](TBitmap& Bitmap) {
             Bitmap.Assign(*current);
             return true;
@@ -286,6 +325,10 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           pipeline->ProcessFrame();
           report.Result = pipeline->LastResult();
           report.Code = pipeline->LastAction().Action;
+          if (Options.Pointer) {
+            report.Pointer = pipeline->LastPointerState().Pointer;
+            report.ReportPointer = true;
+          }
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
@@ -317,8 +360,14 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   for (const std::string& n : ParameterNames()) {
     names += (names.empty() ? "" : ", ") + n;
   }
+  std::string pointerNames;
+  for (const TPointerSettingInfo& info : PointerSettingInfos()) {
+    pointerNames += (pointerNames.empty() ? "" : ", ") + std::string(info.Name);
+  }
   app.add_option("--set", options.Settings,
-                 "Override one tracker parameter (repeatable); NAME is one of " + names)
+                 "Override one tracker parameter or pointer setting (repeatable); NAME is one "
+                 "of " +
+                     names + ", or " + pointerNames)
       ->type_name("NAME=VALUE")
       ->expected(1)
       ->allow_extra_args(false)
@@ -359,6 +408,13 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   bool listDesktops = false;
   app.add_flag("--list-desktops", listDesktops,
                "Print every desktop backend, available or not and why, and exit");
+  app.add_flag("--pointer", options.Pointer,
+               "Add \"pointer\": [x, y] to every line, the absolute position (0..65535) the "
+               "translator sends, null when it sends none");
+  app.add_option("--fps", options.FrameRate,
+                 "Frames per second of the translator's clock (dwell, settle and pause times, "
+                 "the One Euro filter); default 30")
+      ->type_name("RATE");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
@@ -366,7 +422,8 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
         << "                    [--save-settings FILE.pvl] [--frames N]\n"
         << "                    [--act [--desktop=auto|x11|portal|wlroots|uinput]]\n"
-        << "                    [--calibrate FRAME:X,Y] [--hand-fields] SOURCE...\n"
+        << "                    [--calibrate FRAME:X,Y] [--hand-fields] [--pointer]\n"
+        << "                    [--fps RATE] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "       pavrel-track --list-desktops\n"
         << "Run 'pavrel-track --help' for more information.\n";

@@ -8,15 +8,20 @@
 #include <vector>
 
 #include "desktop/DesktopChoice.h"
+#include "mouse/PointerSettings.h"
 #include "tracking/TrackerTypes.h"
 
 namespace pavrel::track {
 
 struct TTrackOptions {
   std::vector<std::string> Sources;
-  std::vector<std::string> Settings;            // NAME=VALUE, applied in order
-  std::optional<long long> Frames;              // stop after this many frames (bounds a device)
-  bool UserSettings = false;                    // start from the per-user store
+  std::vector<std::string> Settings;  // NAME=VALUE, applied in order
+  // Print "pointer": [x, y] in every line: the position the translator sends (null when
+  // none). Without --act the translator then runs active against a desktop that does nothing.
+  bool Pointer = false;
+  double FrameRate = 30;            // the translator's clock advances 1 / FrameRate s per frame
+  std::optional<long long> Frames;  // stop after this many frames (bounds a device)
+  bool UserSettings = false;        // start from the per-user store
   std::optional<std::string> SettingsFile;      // start from a settings file (.pvl)
   std::optional<std::string> SaveSettingsFile;  // write the set the run used
   // Run the mouse translator with Active true on a desktop backend, so that the frames really
@@ -49,6 +54,10 @@ const std::vector<std::string>& ParameterNames();
 // Applies one NAME=VALUE to Params. Raises EUsageError for an unknown name or a value that is
 // not a whole number (a finite real number for HeightToWidthRatio) of the field's range.
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
+
+// The pointer settings a run uses: the defaults, then those of the per-user store (with
+// --user-settings), then the --set overrides of pointer settings in order. Raises EUsageError.
+TPointerSettings RunPointerSettings(const TTrackOptions& Options);
 
 // The set a run uses: the start-up defaults, then the per-user store or a settings file,
 // then the --set overrides in order. Raises ESettingsError (settings file) or EUsageError.

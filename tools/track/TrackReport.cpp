@@ -24,6 +24,11 @@ nlohmann::ordered_json ToJson(const TFrameReport& Report) {
     line["code"] = *Report.Code;
     line["action"] = ActionName(*Report.Code);
   }
+  if (Report.ReportPointer) {
+    line["pointer"] = Report.Pointer
+                          ? nlohmann::ordered_json{(*Report.Pointer)[0], (*Report.Pointer)[1]}
+                          : nlohmann::ordered_json(nullptr);
+  }
   return line;
 }
 

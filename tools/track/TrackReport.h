@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,11 +19,14 @@ struct TFrameReport {
   std::optional<std::int32_t> Code;       // the translator's debounced code, when tracked
   std::string Error;                      // when it was not
   bool HandFields = false;                // add "lost" and "hand"
+  bool ReportPointer = false;             // add "pointer" (after "action")
+  std::optional<std::array<std::int32_t, 2>> Pointer;  // sent by the translator; null when none
 };
 
 // {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4],
 //  "code":c,"action":"ActionName of c"}, with HandFields also "lost":bool and "hand":[row,column]
-// after "hu"; or {"frame":N,"error":"message"}. Doubles keep their
+// after "hu", with ReportPointer also "pointer":[x,y] or null after "action"; or
+// {"frame":N,"error":"message"}. Doubles keep their
 // full precision.
 nlohmann::ordered_json ToJson(const TFrameReport& Report);
 
