@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "track/TrackOptions.h"
+#include "TrackRun.h"
 
 namespace pavrel::test {
 namespace {
@@ -26,22 +26,13 @@ std::filesystem::path Media() {
   return dir ? dir : "media";
 }
 
-struct TRun {
-  int Status = -1;
-  std::vector<json> Lines;
-  std::string Err;
-};
-
-TRun Track(const std::vector<std::string>& Arguments) {
-  std::ostringstream out, err;
-  TRun run;
-  run.Status = track::TrackMain(Arguments, out, err);
-  std::istringstream lines(out.str());
-  for (std::string line; std::getline(lines, line);) {
-    run.Lines.push_back(json::parse(line));
+// The run's lines, parsed.
+std::vector<json> Parsed(const TRun& Run) {
+  std::vector<json> lines;
+  for (const std::string& line : Run.Lines) {
+    lines.push_back(json::parse(line));
   }
-  run.Err = err.str();
-  return run;
+  return lines;
 }
 
 TEST(TrackCalibrate, TheLearnedModelKeepsTheHandPointOnTheHandOfTheRealClip) {
@@ -63,11 +54,12 @@ TEST(TrackCalibrate, TheLearnedModelKeepsTheHandPointOnTheHandOfTheRealClip) {
                             std::to_string(static_cast<int>(y * 120 / height));
   const TRun run = Track({"--calibrate=" + click, clip.string()});
   ASSERT_EQ(run.Status, 0) << run.Err;
-  ASSERT_EQ(run.Lines.size(), truth["truth"].size());
+  const std::vector<json> lines = Parsed(run);
+  ASSERT_EQ(lines.size(), truth["truth"].size());
 
   int hits = 0, frames = 0;
   for (const json& entry : truth["truth"]) {
-    const json& line = run.Lines.at(entry["frame"].get<std::size_t>());
+    const json& line = lines.at(entry["frame"].get<std::size_t>());
     ASSERT_TRUE(line.contains("lost") && line.contains("hand")) << line;
     if (entry["hands"].empty()) {
       continue;
@@ -89,7 +81,7 @@ TEST(TrackCalibrate, HandFieldsOnRequestAndBadCalibrationsAreUsageErrors) {
   const TRun seed = Track({"--hand-fields", "--frames", "3", clip});
   ASSERT_EQ(seed.Status, 0) << seed.Err;
   ASSERT_EQ(seed.Lines.size(), 3u);
-  for (const json& line : seed.Lines) {
+  for (const json& line : Parsed(seed)) {
     // The seed's model: the hand is the centre.
     EXPECT_EQ(line["hand"], line["centre"]) << line;
     EXPECT_TRUE(line["lost"].is_boolean());
