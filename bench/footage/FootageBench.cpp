@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -363,7 +362,7 @@ void Picture(const TClip& Clip, const std::vector<std::unique_ptr<TMethod>>& Met
   }
   cv::putText(sheet, "(ring: lost)", {x, y}, cv::FONT_HERSHEY_SIMPLEX, 0.45,
               cv::Scalar(255, 255, 255));
-  cv::imwrite(File, sheet);
+  cv::imwrite(File, sheet, {cv::IMWRITE_JPEG_QUALITY, 80});
 }
 
 }  // namespace
@@ -404,16 +403,10 @@ int main(int argc, char** argv) {
       methods.push_back(std::make_unique<TCamShift>());
       methods.push_back(std::make_unique<TFixed>());
       std::vector<std::vector<TAnswer>> answers(methods.size());
-      double learnedSeconds = 0;
       for (std::size_t m = 0; m < methods.size(); ++m) {
         methods[m]->Calibrate(clip.Frames[calibration], region, column, row);
-        const auto start = std::chrono::steady_clock::now();
         for (const TBitmap& frame : clip.Frames) {
           answers[m].push_back(methods[m]->Track(frame));
-        }
-        if (m == 0) {
-          learnedSeconds =
-              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }
       }
       for (std::size_t m = 0; m < methods.size(); ++m) {
@@ -438,13 +431,11 @@ int main(int argc, char** argv) {
                     100.0 * f.Hits / f.HandFrames, f.Median(), empty);
       }
       std::fprintf(stderr,
-                   "%s: %zu frames, calibration click at (%d, %d) of frame %zu, region %d px; "
-                   "learned model %.1f us a frame\n",
-                   name.c_str(), clip.Frames.size(), column, row, calibration, region.Count,
-                   1e6 * learnedSeconds / static_cast<double>(clip.Frames.size()));
+                   "%s: %zu frames, calibration click at (%d, %d) of frame %zu, region %d px\n",
+                   name.c_str(), clip.Frames.size(), column, row, calibration, region.Count);
       if (pictures) {
         Picture(clip, methods, answers, static_cast<TLearned&>(*methods[0]).Masks, calibration,
-                region, *pictures + "/" + name + ".png");
+                region, *pictures + "/" + name + ".jpg");
       }
     }
   } catch (const std::exception& e) {

@@ -57,20 +57,28 @@ void BM_FrameWork(benchmark::State& State) {
   pipeline.SetOnScreenDisplay(osd);
   pipeline.SetTrackingActive(true);  // no desktop: the translator decides but performs nothing
   pipeline.ProcessFrame();           // first frame: the font and the images are made
+  const bool learned = State.range(2) != 0;
+  if (learned) {
+    // Hand calibration with a click on the palm: the learned colour model tracks.
+    TSkinExamples examples;
+    pipeline.CalibrateHand(82, 62, examples);
+    pipeline.ProcessFrame();
+  }
   for (auto _ : State) {
     pipeline.ProcessFrame();
   }
   const TRect w = pipeline.LastResult().Window;
-  State.SetLabel(std::string(osd ? "osd" : "no osd") + ", window " + std::to_string(w.Left) + "," +
-                 std::to_string(w.Top) + "," + std::to_string(w.Right) + "," +
-                 std::to_string(w.Bottom));
+  State.SetLabel(std::string(learned ? "learned, " : "") + (osd ? "osd" : "no osd") + ", window " +
+                 std::to_string(w.Left) + "," + std::to_string(w.Top) + "," +
+                 std::to_string(w.Right) + "," + std::to_string(w.Bottom));
   State.SetItemsProcessed(State.iterations());
 }
 BENCHMARK(BM_FrameWork)
-    ->ArgNames({"view", "osd"})
+    ->ArgNames({"view", "osd", "learned"})
     ->ArgsProduct({{static_cast<int>(TViewMode::RGB), static_cast<int>(TViewMode::Hue),
                     static_cast<int>(TViewMode::BackProjection)},
-                   {1, 0}})
+                   {1, 0},
+                   {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
 // The display alone: outlines and both texts over a prepared view.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,27 @@ void BM_Track(benchmark::State& State) {
   }
 }
 
+// The learned colour model, calibrated with a click on the blob of the first frame: the
+// look-up, the blobs of the whole picture, the palm and the pose moments.
+void BM_TrackLearned(benchmark::State& State) {
+  THandTracker tracker(TRect{0, 0, 160, 120});
+  tracker.SetParameters(DemoSkinParameters());
+  const TDemoBlob blob = DemoBlob(0);
+  TSkinExamples examples;
+  CalibrateHand(Frames()[0], static_cast<int>(blob.CentreColumn), static_cast<int>(blob.CentreRow),
+                examples);
+  tracker.SetSkinModel(std::make_shared<const TSkinModel>(examples));
+  TTrackingResult result;
+  std::size_t i = 0;
+  std::int64_t lost = 0;
+  for (auto _ : State) {
+    tracker.Track(Frames()[i++ % FrameCount], result);
+    lost += result.Lost;
+    benchmark::DoNotOptimize(result);
+  }
+  State.counters["lost"] = static_cast<double>(lost) / static_cast<double>(State.iterations());
+}
+
 // The same work in OpenCV: HSV, skin mask, mean shift of the carried window (at most 20
 // steps, ending below one pixel of movement), moments and Hu invariants of the window.
 void BM_OpenCV_Pipeline(benchmark::State& State) {
@@ -139,6 +161,7 @@ BENCHMARK(BM_OpenCV_CvtColor)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetImageSpace_Portable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetImageSpace_PerPixel)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Track)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TrackLearned)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenCV_Pipeline)->Unit(benchmark::kMicrosecond);
 
 // Keeps each benchmark's CPU time per frame for the ratios printed at the end.

@@ -1,8 +1,11 @@
 // pavrel_screenshot CLIP OUTPUT.png: starts a private Xvfb with openbox, runs the program's
 // windows on it with the clip playing (skin bounds for the clip in a temporary per-user
 // store), waits until the label shows a recognised action, and saves the main window with its
-// frame as it appears on the screen.
+// frame as it appears on the screen. With X,Y it first calibrates the hand as a user does
+// (Tracker > Calibrate Hand, a click at (X, Y) of the processed view) and shows the skin mask
+// of the learned model.
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -15,12 +18,15 @@
 
 #include "app/ApplicationWindows.h"
 #include "app/MainDialog.h"
+#include "app/ViewWidgets.h"
 #include "settings/Settings.h"
 #include "support/XServerFixture.h"
 
 int main(int argc, char* argv[]) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s CLIP OUTPUT.png\n", argv[0]);
+  int clickX = -1, clickY = -1;
+  if ((argc != 3 && argc != 4) ||
+      (argc == 4 && std::sscanf(argv[3], "%d,%d", &clickX, &clickY) != 2)) {
+    std::fprintf(stderr, "usage: %s CLIP OUTPUT.png [X,Y]\n", argv[0]);
     return 2;
   }
   try {
@@ -50,6 +56,13 @@ int main(int argc, char* argv[]) {
       throw std::runtime_error("the main window did not show");
     }
     main.PlayVideoFile(QString::fromLocal8Bit(argv[1]));
+    if (clickX >= 0) {
+      QTest::qWait(1500);
+      main.CalibrateHandMenuItem->trigger();
+      QTest::mouseClick(main.RenderedImage, Qt::LeftButton, {}, QPoint(clickX, clickY));
+      main.CalibrateHandMenuItem->trigger();
+      main.HandImageItem->trigger();
+    }
 
     // A moment with the hand found and an action recognised, the frame rate counted.
     QElapsedTimer clock;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -104,6 +106,47 @@ TEST(HandTrackerThreadingTest, EveryFrameUsesOneWholeParameterSet) {
   EXPECT_EQ(mixed, 0);
   EXPECT_EQ(tornSets.load(), 0);
   EXPECT_EQ(usedFirst + usedSecond, 300);
+}
+
+}  // namespace
+}  // namespace pavrel
+
+namespace pavrel {
+namespace {
+
+// The learned colour model is set and taken away from a second thread while frames are
+// tracked, as a calibration click does; each frame tracks with one model or none.
+TEST(HandTrackerThreadingTest, AModelSetWhileFramesRunTakesEffectWholeFromAFrameOn) {
+  const TBitmap frame = MakeDemoFrame(0);
+  const TDemoBlob blob = DemoBlob(0);
+  TSkinExamples examples;
+  CalibrateHand(frame, static_cast<int>(blob.CentreColumn), static_cast<int>(blob.CentreRow),
+                examples);
+  const auto model = std::make_shared<const TSkinModel>(examples);
+  THandTracker tracker(Home);
+  tracker.SetParameters(DemoSkinParameters());
+  std::atomic<bool> done{false};
+  std::thread setter([&] {
+    for (int i = 0; i < 200 && !done; ++i) {
+      tracker.SetSkinModel(i % 2 ? nullptr : model);
+      std::this_thread::yield();
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    TTrackingResult result;
+    tracker.Track(frame, result);
+    if (result.LearnedModel && !result.Lost) {
+      EXPECT_LT(std::abs(result.Hand.Row - blob.CentreRow), 12);
+      EXPECT_LT(std::abs(result.Hand.Column - blob.CentreColumn), 12);
+    }
+  }
+  done = true;
+  setter.join();
+  tracker.SetSkinModel(model);
+  TTrackingResult result;
+  tracker.Track(frame, result);
+  EXPECT_TRUE(result.LearnedModel);
+  EXPECT_FALSE(result.Lost);
 }
 
 }  // namespace
