@@ -17,9 +17,10 @@ namespace pavrel {
 
 class THandGuide {
  public:
-  // Posts a frame (with whether the hand is confirmed) and answers the newest result.
-  using TResultSource = std::function<std::shared_ptr<const TDetectorResult>(const TBitmap& Frame,
-                                                                             bool HandConfirmed)>;
+  // Posts a frame (with whether the hand is confirmed and its time) and answers the newest
+  // result.
+  using TResultSource = std::function<std::shared_ptr<const TDetectorResult>(
+      const TBitmap& Frame, bool HandConfirmed, TDetectorClock::time_point Now)>;
 
   THandGuide(TResultSource Source, THandGateOptions Options = {});
   // Runs Detector on a worker thread of its own.
@@ -27,9 +28,21 @@ class THandGuide {
                                                 TDetectorWorkerOptions WorkerOptions = {},
                                                 THandGateOptions Options = {});
 
+  // Runs Detector on the frame's own thread when a call is due by the frames' times, as if
+  // each call cost CallCost of CPU: a recording then gives the same answer on every run.
+  static std::unique_ptr<THandGuide> Inline(
+      std::unique_ptr<IHandDetector> Detector, TDetectorWorkerOptions WorkerOptions = {},
+      THandGateOptions Options = {},
+      std::chrono::milliseconds CallCost = std::chrono::milliseconds(50));
+
   // Tracks one frame with Tracker and decides on it. On the frame's thread only.
   THandGateDecision Track(THandTracker& Tracker, const TBitmap& Frame, TTrackingResult& Result,
                           TDetectorClock::time_point Now = TDetectorClock::now());
+
+  // The time Track is given by the frame pipeline: the steady clock unless set (a recording
+  // sets its frames' own clock).
+  void SetClock(std::function<TDetectorClock::time_point()> Clock) { FClock = std::move(Clock); }
+  TDetectorClock::time_point Now() const { return FClock ? FClock() : TDetectorClock::now(); }
 
   bool HandConfirmed() const { return FGate && FGate->HandConfirmed(); }
   // The newest result the last frame saw (null before the first).
@@ -39,6 +52,7 @@ class THandGuide {
   const TBitmap& Masked(const TBitmap& Frame);
 
   TResultSource FSource;
+  std::function<TDetectorClock::time_point()> FClock;
   THandGateOptions FOptions;
   std::unique_ptr<THandGate> FGate;  // made on the first frame, for its size
   std::shared_ptr<const TDetectorResult> FNewest;

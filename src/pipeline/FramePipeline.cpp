@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "detector/HandGuide.h"
 #include "pipeline/OnScreenDisplay.h"
 
 namespace pavrel {
@@ -67,6 +68,13 @@ bool TFramePipeline::TrackingActive() const {
   return FTrackingActive.load();
 }
 
+void TFramePipeline::SetHandGuide(std::unique_ptr<THandGuide> Guide) {
+  FGuide = std::move(Guide);
+}
+bool TFramePipeline::HandConfirmed() const {
+  return FHandConfirmed.load();
+}
+
 void TFramePipeline::TimerTick() {
   FFramesPerSecond.store(FFrameCount.exchange(0));
 }
@@ -112,17 +120,29 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
   FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
 
   TTrackingResult result;
-  FTracker.Track(FWorkBitmap, result);
+  bool mayAct = true;
+  if (FGuide) {
+    const THandGateDecision gate = FGuide->Track(FTracker, FWorkBitmap, result, FGuide->Now());
+    mayAct = gate.MayAct;
+    FHandConfirmed.store(gate.MayAct);
+    if (gate.ReleaseButton) {
+      FTranslator.ReleaseButton();
+    }
+  } else {
+    FTracker.Track(FWorkBitmap, result);
+  }
   FLastResult = result;
 
-  FTranslator.AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window, result.Angle,
-                               result.HuMoment1, result.HuMoment2, result.HuMoment3,
-                               result.HuMoment4);
   TMouseAction action;
-  FTranslator.Translate(FTrackingActive.load(), action);
+  if (mayAct) {
+    FTranslator.AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window,
+                                 result.Angle, result.HuMoment1, result.HuMoment2, result.HuMoment3,
+                                 result.HuMoment4);
+    FTranslator.Translate(FTrackingActive.load(), action);
+  }
   FLastAction = action;
 
-  Outcome.Label.Caption = ActionName(FLastAction.Action);
+  Outcome.Label.Caption = mayAct ? ActionName(FLastAction.Action) : NoHandCaption;
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 

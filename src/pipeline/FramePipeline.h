@@ -22,6 +22,7 @@ namespace pavrel {
 enum class TViewMode { RGB, Hue, BackProjection };
 
 class TOnScreenDisplay;
+class THandGuide;
 
 // What one frame shows in the action label.
 struct TActionLabel {
@@ -45,6 +46,14 @@ class TFramePipeline {
   void SetOnLabel(std::function<void(const TActionLabel& Label)> Handler);
   // Called on the frame's thread after the view image has been replaced (lock released).
   void SetOnViewChanged(std::function<void()> Handler);
+
+  // With a guide, the learned detector confirms the hand: without a confirmed hand the
+  // translator gets nothing (the pointer holds still, a held button is released) and the label
+  // reads NoHandCaption. Set before frames run; none (the default) tracks by colour alone.
+  void SetHandGuide(std::unique_ptr<THandGuide> Guide);
+  // Whether the guide confirmed a hand on the last frame (false without a guide).
+  bool HandConfirmed() const;
+  static constexpr const char* NoHandCaption = "No Hand";
 
   // Read once per frame without a lock; set from the UI thread.
   void SetViewMode(TViewMode Mode);
@@ -100,6 +109,8 @@ class TFramePipeline {
   TMouseAction FLastAction;
   TTrackingResult FLastResult;
   std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
+  std::unique_ptr<THandGuide> FGuide;      // used by the frame's thread only
+  std::atomic<bool> FHandConfirmed{false};
 };
 
 // Calibration: mean m and sample deviation s of the first bytes of the 41 x 31 box

@@ -70,7 +70,7 @@ struct TScript {
   std::shared_ptr<const TDetectorResult> Newest;
 
   THandGuide::TResultSource Source() {
-    return [this](const TBitmap&, bool Confirmed) {
+    return [this](const TBitmap&, bool Confirmed, TDetectorClock::time_point) {
       ConfirmedSeen.push_back(Confirmed);
       if (Next) {
         auto R = std::make_shared<TDetectorResult>();

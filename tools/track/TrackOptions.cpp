@@ -17,7 +17,10 @@
 #include <system_error>
 
 #include "desktop/X11Desktop.h"
+#include "detector/HandDetector.h"
+#include "detector/HandGuide.h"
 #include "mouse/MouseTranslator.h"
+#include "pipeline/Calibration.h"
 #include "pipeline/FramePipeline.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
@@ -118,6 +121,28 @@ std::int32_t* IntegerField(TTrackerParameters& p, const std::string& Name) {
   return nullptr;
 }
 
+// --calibrate on one frame: the hue bounds from the detected palm, set on the tracker.
+nlohmann::ordered_json Calibrate(TPalmDetector& Detector, const TBitmap& Frame,
+                                 THandTracker& Tracker) {
+  nlohmann::ordered_json out;
+  TTrackerParameters params = Tracker.GetParameters();
+  try {
+    const std::optional<THandDetection> palm = CalibrateOnDetectedPalm(Detector, Frame, params);
+    if (!palm) {
+      out["error"] = "no hand found on this frame";
+      return out;
+    }
+    Tracker.SetParameters(params);
+    out["palm"] = {palm->XMin, palm->YMin, palm->XMax, palm->YMax};
+    out["score"] = palm->Score;
+    out["LHueBound"] = params.LHueBound;
+    out["HHueBound"] = params.HHueBound;
+  } catch (const std::exception& e) {
+    out["error"] = e.what();
+  }
+  return out;
+}
+
 }  // namespace
 
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
@@ -186,6 +211,26 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     }
   }
 
+  std::unique_ptr<TPalmDetector> calibrator;
+  if (Options.CalibrateFrame) {
+    try {
+      calibrator = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
+    } catch (const EDetectorError& e) {
+      throw EUsageError(std::string("--calibrate needs the palm model: ") + e.what());
+    }
+  }
+  std::unique_ptr<THandGuide> guide;
+  if (Options.Detector) {
+    try {
+      guide = THandGuide::Inline(std::make_unique<TPalmDetector>(DefaultPalmModelFile()));
+    } catch (const EDetectorError& e) {
+      throw EUsageError(std::string("--detector=on needs the palm model: ") + e.what());
+    }
+  }
+  // Frames of a recording come 30 a second, whatever the speed they decode at.
+  const auto frameTime = [](int Frame) {
+    return TDetectorClock::time_point{} + std::chrono::microseconds(33333) * Frame;
+  };
   std::unique_ptr<THandTracker> tracker;
   std::unique_ptr<TMouseTranslator> translator;
   std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
@@ -214,19 +259,29 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
             Bitmap.Assign(*current);
             return true;
           });
+          if (guide) {
+            guide->SetClock([&frame, frameTime] { return frameTime(frame); });
+            pipeline->SetHandGuide(std::move(guide));
+          }
+        }
+        if (Options.CalibrateFrame && frame == *Options.CalibrateFrame) {
+          report.Calibration = Calibrate(*calibrator, *input.Bitmap, *tracker);
         }
         try {
           current = &*input.Bitmap;
           pipeline->ProcessFrame();
           report.Result = pipeline->LastResult();
           report.Code = pipeline->LastAction().Action;
+          if (Options.Detector) {
+            report.Hand = pipeline->HandConfirmed();
+          }
         } catch (const std::exception& e) {
           report.Error = e.what();
         }
       } else {
         report.Error = input.Error;
       }
-      if (!report.Result) {
+      if (!report.Result || (report.Calibration && report.Calibration->contains("error"))) {
         status = 1;
       }
       Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
@@ -236,6 +291,13 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   }
   if (translator) {
     translator->ReleaseButton();  // never leave the left button pressed behind
+  }
+  if (Options.CalibrateFrame && frame < *Options.CalibrateFrame) {
+    if (Options.Warnings) {
+      *Options.Warnings << "pavrel-track: --calibrate=" << *Options.CalibrateFrame
+                        << ": the sources have only " << frame << " frames\n";
+    }
+    status = 1;
   }
   progress.Finish(frame);
   return status;
@@ -276,12 +338,24 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
   app.add_flag("--act", options.Act,
                "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
+  std::string detector = "off";
+  app.add_option("--detector", detector,
+                 "on: the learned palm detector confirms the hand; frames without a confirmed "
+                 "hand do not act (default off)")
+      ->type_name("off|on")
+      ->check(CLI::IsMember({"off", "on"}));
+  long long calibrate = 0;
+  CLI::Option* calibrateOption = app.add_option(
+      "--calibrate", calibrate,
+      "Calibrate the hue bounds on frame N (counted from 1) from the palm the detector finds");
+  calibrateOption->type_name("FRAME");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] [--act]\n"
+        << "                    [--detector=off|on] [--calibrate=FRAME] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
@@ -307,6 +381,13 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
       return usage("--frames needs a positive number");
     }
     options.Frames = frames;
+  }
+  options.Detector = detector == "on";
+  if (calibrateOption->count() > 0) {
+    if (calibrate < 1) {
+      return usage("--calibrate needs a frame number from 1 on");
+    }
+    options.CalibrateFrame = calibrate;
   }
   options.Warnings = &Err;
   // The progress line is for a person watching a terminal, never for a log or a pipe.

@@ -21,6 +21,11 @@ struct TTrackOptions {
   // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
   // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
   bool Act = false;
+  // Let the learned palm detector confirm the hand (frames without a confirmed hand do not
+  // act); on a recording the detector runs inline on the frames' 30 per second clock.
+  bool Detector = false;
+  // Calibrate the hue bounds on this frame (counted from 1) from the palm the detector finds.
+  std::optional<long long> CalibrateFrame;
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };

@@ -7,6 +7,9 @@ namespace pavrel::track {
 nlohmann::ordered_json ToJson(const TFrameReport& Report) {
   nlohmann::ordered_json line;
   line["frame"] = Report.Frame;
+  if (Report.Calibration) {
+    line["calibration"] = *Report.Calibration;
+  }
   if (!Report.Result) {
     line["error"] = Report.Error;
     return line;
@@ -19,6 +22,9 @@ nlohmann::ordered_json ToJson(const TFrameReport& Report) {
   if (Report.Code) {
     line["code"] = *Report.Code;
     line["action"] = ActionName(*Report.Code);
+  }
+  if (Report.Hand) {
+    line["hand"] = *Report.Hand;
   }
   return line;
 }
