@@ -59,7 +59,8 @@ void BM_WorkerCoreShare(benchmark::State& state) {
       next += std::chrono::microseconds(33333);
       std::this_thread::sleep_until(next);
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const TDetectorWorkerStats stats = worker.Stats();
     state.counters["core_share_pct"] =
         100.0 * std::chrono::duration<double>(stats.CpuTime).count() / wall;
@@ -69,14 +70,23 @@ void BM_WorkerCoreShare(benchmark::State& state) {
                     : 0.0;
   }
 }
-BENCHMARK(BM_WorkerCoreShare)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_WorkerCoreShare)
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // The video thread's part: Post when no call is due (the usual frame) and when one is.
 void BM_PostNotDue(benchmark::State& state) {
   TDetectorWorker worker(Detector(), {.TrackedInterval = std::chrono::hours(1)});
-  worker.Post(HandFrame(), true);  // the first call takes this one; then nothing is due
-  while (!worker.Latest()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  for (auto _ : state) worker.Post(HandFrame(), true);
+  // The first call takes one of these frames; then nothing is due for an hour.
+  while (!worker.Latest()) {
+    worker.Post(HandFrame(), true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  for (auto _ : state)
+    worker.Post(HandFrame(), true);
 }
 BENCHMARK(BM_PostNotDue);
 
@@ -94,7 +104,8 @@ void BM_TrackGuided(benchmark::State& state) {
   TTrackingResult out;
   for (auto _ : state) {
     if (guided) {
-      benchmark::DoNotOptimize(guide.Track(tracker, HandFrame(), out, TDetectorClock::time_point{}));
+      benchmark::DoNotOptimize(
+          guide.Track(tracker, HandFrame(), out, TDetectorClock::time_point{}));
     } else {
       tracker.Track(HandFrame(), out);
     }

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <exception>
 
 namespace pavrel {
@@ -19,12 +20,16 @@ TDetectorClock::time_point NextCallDue(const TDetectorWorkerOptions& Options, bo
                                        TDetectorClock::time_point LastStart,
                                        TDetectorClock::time_point LastEnd,
                                        std::chrono::nanoseconds LastCpu) {
-  if (Tracked)
-    return LastStart + Options.TrackedInterval;
-  // A call of C seconds then a pause of C (1 - b) / b keeps the share of the core at b.
-  const double Budget = Options.LostBudget > 0 ? Options.LostBudget : 1.0;
-  const auto Pause = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::duration<double, std::nano>(LastCpu.count() * (1 - Budget) / Budget));
+  const auto Share = [&](double Budget) {
+    // A call of C seconds in every C / b seconds keeps the share of the core at b.
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double, std::nano>(LastCpu.count() / (Budget > 0 ? Budget : 1.0)));
+  };
+  if (Tracked) {
+    return LastStart + std::max<std::chrono::nanoseconds>(Options.TrackedInterval,
+                                                          Share(Options.TrackedBudget));
+  }
+  const auto Pause = Share(Options.LostBudget) - LastCpu;
   return LastEnd + Pause;
 }
 

@@ -30,8 +30,10 @@ struct TDetectorResult {
 };
 
 struct TDetectorWorkerOptions {
-  // While tracked: one call per this interval, start to start.
+  // While tracked: one call per this interval, start to start, or less often where a call
+  // costs more than TrackedBudget of one core over it.
   std::chrono::milliseconds TrackedInterval{1000};
+  double TrackedBudget = 0.04;
   // While lost: calls take at most this share of one core (the pause after a call is sized
   // from that call's CPU time).
   double LostBudget = 0.2;

@@ -99,8 +99,8 @@ TEST(DetectorWorker, TakesTheNewestFrameAndNeverHoldsThePoster) {
   std::atomic<std::uint32_t> Posted{0};
   std::thread Camera([&] {
     for (std::uint32_t N = 1; !Done; ++N) {
+      Posted = N;  // before the post: a frame the worker takes is never above Posted
       Worker.Post(NumberedFrame(N), false);
-      Posted = N;
       std::this_thread::sleep_for(200us);
     }
   });
@@ -127,7 +127,7 @@ TEST(DetectorWorker, TakesTheNewestFrameAndNeverHoldsThePoster) {
     Seen = Shared->Seen;
   }
   EXPECT_LE(Seen[0], PostedBefore);
-  EXPECT_GT(Seen[1], PostedWhileHeld);
+  EXPECT_GE(Seen[1], PostedWhileHeld);
   for (std::size_t I = 1; I < Seen.size(); ++I)
     EXPECT_GT(Seen[I], Seen[I - 1]);
 
@@ -198,8 +198,9 @@ TEST(DetectorSchedule, OnceASecondWhileTrackedWithinABudgetWhileLost) {
   const TDetectorWorkerOptions Options{.TrackedInterval = 1000ms, .LostBudget = 0.2};
   const TDetectorClock::time_point Start{};
   const auto End = Start + 60ms;
-  // Tracked: start to start, whatever the call cost.
-  EXPECT_EQ(NextCallDue(Options, true, Start, End, 50ms), Start + 1000ms);
+  // Tracked: start to start, once a second while 4 % of a core allows.
+  EXPECT_EQ(NextCallDue(Options, true, Start, End, 30ms), Start + 1000ms);
+  EXPECT_EQ(NextCallDue(Options, true, Start, End, 50ms), Start + 1250ms);
   // Lost: 50 ms of CPU at 20 % wants 200 ms of rest after the call.
   EXPECT_EQ(NextCallDue(Options, false, Start, End, 50ms), End + 200ms);
   EXPECT_EQ(NextCallDue(Options, false, Start, End, 0ms), End);
