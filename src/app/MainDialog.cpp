@@ -15,9 +15,13 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
@@ -25,9 +29,12 @@
 #include "app/Fonts.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
+#include "detector/HandDetector.h"
+#include "detector/HandGuide.h"
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
+#include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "settings/dialog/ConfigurationDialog.h"
 #include "settings/dialog/UpdateTrackerParamsEvent.h"
@@ -132,6 +139,10 @@ void TMainDialog::BuildLayout() {
 
   setTabOrder(VideoDisplay, MouseActionDisplay);
 
+  FCountdownTimer = new QTimer(this);
+  FCountdownTimer->setInterval(1000);
+  connect(FCountdownTimer, &QTimer::timeout, this,
+          [this] { Guarded([this] { CountdownTick(); }); });
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(1000);
@@ -186,6 +197,9 @@ void TMainDialog::BuildMenus() {
   StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", "Stop Tracking",
                                  &TMainDialog::StopTrackingMenuItemClick);
   StopTrackingMenuItem->setEnabled(false);
+  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", "Calibrate Hand",
+                                  &TMainDialog::CalibrateHandMenuItemClick);
+  CalibrateHandMenuItem->setCheckable(true);
   SetTrackerMenuEnabled(false);
 
   Configuration1 = MainMenu->addMenu("Configuration");
@@ -193,6 +207,9 @@ void TMainDialog::BuildMenus() {
   AdjustTrackerParameters1 =
       command(Configuration1, "AdjustTrackerParameters1", "Adjust Tracker Parameters...",
               &TMainDialog::AdjustTrackerParameters1Click);
+  HandDetectorMenuItem = command(Configuration1, "HandDetectorMenuItem", "Use Hand Detector",
+                                 &TMainDialog::HandDetectorMenuItemClick);
+  HandDetectorMenuItem->setCheckable(true);
 
   DeviceMenu = MainMenu->addMenu("Source");
   DeviceMenu->setObjectName("DeviceMenu");
@@ -261,6 +278,11 @@ void TMainDialog::FormCreate() {
   TrackerParameters = DefaultParameters();
   ReadUserStore(TrackerParameters);
   TheTracker->SetParameters(TrackerParameters);
+  // The learned colour model, when the store says it is the one in use.
+  FSkinExamples = ReadStoredColourModel();
+  if (FSkinExamples) {
+    TheTracker->SetSkinModel(std::make_shared<const TSkinModel>(*FSkinExamples));
+  }
   // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
   // image, which starts black.
   FPipeline = std::make_unique<TFramePipeline>(*TheTracker, *TheTranslator);
@@ -268,6 +290,9 @@ void TMainDialog::FormCreate() {
       [this](TBitmap& Bitmap) { return FVideo->SampleGrabber().CopyCurrentFrame(Bitmap); });
   FPipeline->SetViewMode(TViewMode::RGB);
   FPipeline->SetOnScreenDisplay(true);
+  if (ReadUserStoreValues()[HandDetectorValue] == "on") {
+    Guarded([this] { UseHandDetector(true); });
+  }
   FPipeline->SetOnLabel([this](const TActionLabel& Label) {
     {
       std::scoped_lock lock(FHandOverMutex);
@@ -471,6 +496,9 @@ void TMainDialog::FormCloseQuery() {
   ReleaseObjects();
   // 5. The parameters of the moment, calibration included.
   WriteUserStore(TrackerParameters);
+  if (FColourModelChanged) {
+    WriteStoredColourModel(FSkinExamples);
+  }
   FClosed = true;
 }
 
@@ -588,6 +616,11 @@ void TMainDialog::RenderedImageClick() {
   if (Released()) {
     return;
   }
+  if (CalibrateHandMenuItem->isChecked()) {
+    const QPoint at = RenderedImage->LastClickPixel();
+    CalibrateHandAt(at.x(), at.y());
+    return;
+  }
   if (!HueImageItem->isChecked()) {
     return;
   }
@@ -596,6 +629,92 @@ void TMainDialog::RenderedImageClick() {
   CalibrateHueBounds(FPipeline->ViewSource(), TrackerParameters.LHueBound,
                      TrackerParameters.HHueBound);
   TheTracker->SetParameters(TrackerParameters);
+  if (FSkinExamples) {
+    // Calibrating the bounds puts the bounds back in use.
+    FSkinExamples.reset();
+    FColourModelChanged = true;
+    TheTracker->SetSkinModel(nullptr);
+  }
+}
+
+namespace {
+std::string CountdownNotice(int Seconds) {
+  return "Hold your open hand up " + std::to_string(Seconds);
+}
+}  // namespace
+
+void TMainDialog::CalibrateHandMenuItemClick() {
+  // The item checks and unchecks itself; checked means armed. Arming also starts a countdown
+  // after which the palm the detector finds calibrates; a click still does too.
+  FCountdownTimer->stop();
+  FPipeline->SetNotice("");
+  if (CalibrateHandMenuItem->isChecked()) {
+    FCountdown = 3;
+    FPipeline->SetNotice(CountdownNotice(FCountdown));
+    FCountdownTimer->start();
+  }
+}
+
+void TMainDialog::CountdownTick() {
+  if (Released()) {
+    FCountdownTimer->stop();
+    return;
+  }
+  if (--FCountdown > 0) {
+    FPipeline->SetNotice(CountdownNotice(FCountdown));
+    return;
+  }
+  FCountdownTimer->stop();
+  if (!FCalibrationDetector) {
+    FCalibrationDetector = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
+  }
+  const TBitmap frame = FPipeline->LastFrameCopy();
+  const std::vector<THandDetection> hands =
+      frame.Empty() ? std::vector<THandDetection>{} : FCalibrationDetector->Detect(frame);
+  if (hands.empty()) {
+    FPipeline->SetNotice("No hand found: click your palm");
+    return;
+  }
+  const THandDetection& palm = hands.front();
+  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.CentreX())), 0, frame.Width() - 1),
+                  std::clamp(static_cast<int>(std::lround(palm.CentreY())), 0, frame.Height() - 1));
+}
+
+void TMainDialog::HandDetectorMenuItemClick() {
+  const bool on = HandDetectorMenuItem->isChecked();
+  WriteUserStoreValues({{std::string(HandDetectorValue), on ? "on" : "off"}});
+  UseHandDetector(on);
+}
+
+void TMainDialog::UseHandDetector(bool On) {
+  if (Released()) {
+    return;
+  }
+  if (!On) {
+    FPipeline->SetHandGuide(nullptr);
+    HandDetectorMenuItem->setChecked(false);
+    return;
+  }
+  try {
+    FPipeline->SetHandGuide(
+        THandGuide::WithWorker(std::make_unique<TPalmDetector>(DefaultPalmModelFile())));
+    HandDetectorMenuItem->setChecked(true);
+  } catch (...) {
+    HandDetectorMenuItem->setChecked(false);
+    throw;
+  }
+}
+
+void TMainDialog::CalibrateHandAt(int Column, int Row) {
+  if (Released()) {
+    return;
+  }
+  FCountdownTimer->stop();
+  FPipeline->SetNotice("");
+  TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
+  FPipeline->CalibrateHand(Column, Row, examples);
+  FSkinExamples = examples;
+  FColourModelChanged = true;
 }
 
 // Configuration menu ------------------------------------------------------------------

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "app/MessageBoxes.h"
 #include "pipeline/FramePipeline.h"
+#include "tracking/SkinModel.h"
 #include "tracking/TrackerTypes.h"
 
 class QAction;
@@ -28,6 +30,7 @@ class TAboutDialog;
 class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
+class TPalmDetector;
 class TMouseTranslator;
 class TRawVideoWidget;
 class TRenderedImageWidget;
@@ -78,8 +81,13 @@ class TMainDialog : public QMainWindow {
   QMenu* TrackerMenuItem = nullptr;
   QAction* StartTrackingMenuItem = nullptr;
   QAction* StopTrackingMenuItem = nullptr;
+  // Checked while armed: the next clicks on the processed view calibrate the hand.
+  QAction* CalibrateHandMenuItem = nullptr;
   QMenu* Configuration1 = nullptr;
   QAction* AdjustTrackerParameters1 = nullptr;
+  // Checked: the learned palm detector confirms the hand; without one nothing acts. Kept in
+  // the per-user store as HandDetectorValue.
+  QAction* HandDetectorMenuItem = nullptr;
   QMenu* DeviceMenu = nullptr;
   QAction* StopVideoMenuItem = nullptr;
   QAction* N5 = nullptr;
@@ -117,6 +125,19 @@ class TMainDialog : public QMainWindow {
   void SaveSettings1Click();
   void StartTrackingMenuItemClick();
   void StopTrackingMenuItemClick();
+  void CalibrateHandMenuItemClick();
+  void HandDetectorMenuItemClick();
+  // Switches the detector's guidance of the tracker on or off (a message if the model
+  // cannot be loaded).
+  void UseHandDetector(bool On);
+  static constexpr const char* HandDetectorValue = "HandDetector";
+  // One second of the calibration countdown; at its end the detector finds the palm.
+  void CountdownTick();
+  // Hand calibration as a click at (Column, Row) of the 160 x 120 picture: the learned colour
+  // model replaces the six bounds from the next frame on; a further click refines it.
+  void CalibrateHandAt(int Column, int Row);
+  // Whether a learned colour model is in use.
+  bool LearnedColourModel() const { return FSkinExamples.has_value(); }
   void AdjustTrackerParameters1Click();
   void StopVideoMenuItemClick();
   void File2Click();
@@ -199,6 +220,12 @@ class TMainDialog : public QMainWindow {
   bool FDesktopNoticeShown = false;
   std::unique_ptr<TMouseTranslator> TheTranslator;
   std::unique_ptr<TFramePipeline> FPipeline;
+  QTimer* FCountdownTimer = nullptr;
+  int FCountdown = 0;
+  std::unique_ptr<TPalmDetector> FCalibrationDetector;  // made on the first countdown
+  // The learned model's examples while it is in use; stored at close when changed.
+  std::optional<TSkinExamples> FSkinExamples;
+  bool FColourModelChanged = false;
 
   QString FOpenDialogFileName;
   bool FClosed = false;

@@ -84,7 +84,7 @@ THandGateDecision THandGuide::Track(THandTracker& Tracker, const TBitmap& Frame,
     FGate = std::make_unique<THandGate>(Frame.Width(), Frame.Height(), FOptions);
   FNewest = FSource(Frame, FGate->HandConfirmed(), Now);
   Tracker.Track(Masked(Frame), Result);
-  const bool Lost = Result.Window == Tracker.Home();
+  const bool Lost = Result.LearnedModel ? Result.Lost : Result.Window == Tracker.Home();
   THandGateDecision Decision = FGate->Update(Now, Result.Window, Lost, FNewest.get());
   if (Decision.Restart) {
     // Start again from the detected hand on this very frame.

@@ -1,9 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
-#include "detector/HandDetector.h"
 #include "image/Bitmap.h"
 #include "tracking/TrackerTypes.h"
 
@@ -23,15 +21,6 @@ struct THueStatistics {
 // Mean and sample deviation of the first byte of every pixel of the calibration box of a
 // 24-bit image. Raises std::invalid_argument for another format or an image too small.
 THueStatistics SampleCalibrationBox(const TBitmap& HueView);
-
-// The same over any box (both ends inclusive) inside the image.
-THueStatistics SampleHueBox(const TBitmap& HueView, const TRect& Box);
-
-// Calibration without a click: the detector finds the best palm in Frame and the hue bounds
-// are set from the middle of that palm (its central 60 %) as from the calibration box.
-// Answers the palm, or nothing (Params unchanged) when no hand is found.
-std::optional<THandDetection> CalibrateOnDetectedPalm(IHandDetector& Detector, const TBitmap& Frame,
-                                                      TTrackerParameters& Params);
 
 // LHueBound = Round(m - 2s), HHueBound = Round(m + 2s), halves to even, not limited to 0..255.
 void HueBoundsFromStatistics(const THueStatistics& Statistics, std::int32_t& LHueBound,

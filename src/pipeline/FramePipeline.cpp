@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 #include "detector/HandGuide.h"
 #include "pipeline/OnScreenDisplay.h"
@@ -69,7 +70,24 @@ bool TFramePipeline::TrackingActive() const {
 }
 
 void TFramePipeline::SetHandGuide(std::unique_ptr<THandGuide> Guide) {
-  FGuide = std::move(Guide);
+  std::unique_ptr<THandGuide> old;
+  {
+    std::scoped_lock lock(ViewLock());
+    old = std::exchange(FGuide, std::move(Guide));
+    FHandConfirmed.store(false);
+  }
+  // The old guide's worker thread is joined here, outside the lock frames take.
+}
+
+void TFramePipeline::SetNotice(const std::string& Notice) {
+  std::scoped_lock lock(FNoticeLock);
+  FNotice = Notice;
+}
+
+TBitmap TFramePipeline::LastFrameCopy() const {
+  std::scoped_lock viewLock(ViewLock());
+  std::scoped_lock workLock(FWorkBitmap.Lock());
+  return FWorkBitmap;
 }
 bool TFramePipeline::HandConfirmed() const {
   return FHandConfirmed.load();
@@ -125,24 +143,30 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
     const THandGateDecision gate = FGuide->Track(FTracker, FWorkBitmap, result, FGuide->Now());
     mayAct = gate.MayAct;
     FHandConfirmed.store(gate.MayAct);
-    if (gate.ReleaseButton) {
-      FTranslator.ReleaseButton();
-    }
   } else {
     FTracker.Track(FWorkBitmap, result);
   }
   FLastResult = result;
 
-  TMouseAction action;
-  if (mayAct) {
-    FTranslator.AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window,
-                                 result.Angle, result.HuMoment1, result.HuMoment2, result.HuMoment3,
-                                 result.HuMoment4);
+  if (!mayAct || (result.LearnedModel && result.Lost)) {
+    // No hand: the pointer holds still and nothing is pressed.
+    FTranslator.ReleaseButton();
+    FLastAction = TMouseAction{};
+    Outcome.Label.Caption = mayAct ? HandLostCaption : NoHandCaption;
+  } else {
+    FTranslator.AddTrackerResult(result.Hand, result.Window, result.Angle, result.HuMoment1,
+                                 result.HuMoment2, result.HuMoment3, result.HuMoment4);
+    TMouseAction action;
     FTranslator.Translate(FTrackingActive.load(), action);
+    FLastAction = action;
+    Outcome.Label.Caption = ActionName(FLastAction.Action);
   }
-  FLastAction = action;
-
-  Outcome.Label.Caption = mayAct ? ActionName(FLastAction.Action) : NoHandCaption;
+  {
+    std::scoped_lock lock(FNoticeLock);
+    if (!FNotice.empty()) {
+      Outcome.Label.Caption = FNotice;
+    }
+  }
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 
@@ -195,6 +219,21 @@ void TFramePipeline::PaintViewBlack() {
   FViewImage.FillBlack();
   // Calibration after Stop Video samples black, as the view shows.
   FViewSource.Assign(FViewImage);
+}
+
+std::shared_ptr<const TSkinModel> TFramePipeline::CalibrateHand(int Column, int Row,
+                                                                TSkinExamples& Examples) {
+  std::scoped_lock viewLock(ViewLock());
+  std::scoped_lock workLock(FWorkBitmap.Lock());
+  if (FWorkBitmap.Empty()) {
+    throw std::invalid_argument("There is no picture to calibrate on yet");
+  }
+  TSkinExamples learned = Examples;
+  pavrel::CalibrateHand(FWorkBitmap, Column, Row, learned);
+  auto model = std::make_shared<const TSkinModel>(learned);
+  FTracker.SetSkinModel(model);
+  Examples = learned;
+  return model;
 }
 
 TMouseAction TFramePipeline::LastAction() const {

@@ -24,6 +24,11 @@ enum class TViewMode { RGB, Hue, BackProjection };
 class TOnScreenDisplay;
 class THandGuide;
 
+// The action label while a learned colour model has lost the hand.
+inline constexpr const char* HandLostCaption = "Hand lost";
+// The label while the detector confirms no hand.
+inline constexpr const char* NoHandCaption = "No hand";
+
 // What one frame shows in the action label.
 struct TActionLabel {
   std::string Caption;  // ActionName of the debounced code, suffix included
@@ -49,11 +54,11 @@ class TFramePipeline {
 
   // With a guide, the learned detector confirms the hand: without a confirmed hand the
   // translator gets nothing (the pointer holds still, a held button is released) and the label
-  // reads NoHandCaption. Set before frames run; none (the default) tracks by colour alone.
+  // reads NoHandCaption. Waits for a frame in progress; none (the default) tracks by colour
+  // alone.
   void SetHandGuide(std::unique_ptr<THandGuide> Guide);
   // Whether the guide confirmed a hand on the last frame (false without a guide).
   bool HandConfirmed() const;
-  static constexpr const char* NoHandCaption = "No Hand";
 
   // Read once per frame without a lock; set from the UI thread.
   void SetViewMode(TViewMode Mode);
@@ -83,6 +88,19 @@ class TFramePipeline {
   // The view starts as a black 160 x 120 image; Stop Video paints it black again.
   void PaintViewBlack();
 
+  // Hand calibration at (Column, Row) of the last frame: the hand's region grown from there
+  // and the rest of the picture are added to Examples, and the tracker takes the model
+  // learned from them from the next frame on. Waits for a frame in progress. Raises
+  // std::invalid_argument when no frame has arrived or the point lies outside the frame.
+  std::shared_ptr<const TSkinModel> CalibrateHand(int Column, int Row, TSkinExamples& Examples);
+  // The last frame as the tracker got it (empty before the first). Waits for a frame in
+  // progress.
+  TBitmap LastFrameCopy() const;
+
+  // A notice shown instead of the action name in the label and on the display while it is
+  // not empty (a calibration countdown). Safe from any thread.
+  void SetNotice(const std::string& Notice);
+
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's
 
@@ -109,7 +127,9 @@ class TFramePipeline {
   TMouseAction FLastAction;
   TTrackingResult FLastResult;
   std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
-  std::unique_ptr<THandGuide> FGuide;      // used by the frame's thread only
+  std::unique_ptr<THandGuide> FGuide;      // under the view lock
+  mutable std::mutex FNoticeLock;
+  std::string FNotice;  // guarded by FNoticeLock
   std::atomic<bool> FHandConfirmed{false};
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -45,9 +46,9 @@ TEST(TrackDetector, OffByDefaultAndOnlyOffOrOn) {
   ASSERT_EQ(off.Status, 0) << off.Err;
   EXPECT_EQ(plain.Lines, off.Lines);
   for (const json& line : plain.Lines)
-    EXPECT_FALSE(line.contains("hand"));
+    EXPECT_FALSE(line.contains("confirmed"));
   EXPECT_EQ(Track({"--detector=maybe", Clip("asl_hand.mp4")}).Status, 2);
-  EXPECT_EQ(Track({"--calibrate=0", Clip("asl_hand.mp4")}).Status, 2);
+  EXPECT_EQ(Track({"--calibrate=-1", Clip("asl_hand.mp4")}).Status, 2);
   EXPECT_EQ(Track({"--calibrate=x", Clip("asl_hand.mp4")}).Status, 2);
 }
 
@@ -56,39 +57,42 @@ TEST(TrackDetector, NoHandNoActionAndAHandConfirmed) {
   const TRun office = Track({"--detector=on", "--frames", "2", Clip("asl_sign_face_office.mp4")});
   ASSERT_EQ(office.Status, 0) << office.Err;
   for (const json& line : office.Lines) {
-    EXPECT_EQ(line["hand"], false) << line;
+    EXPECT_EQ(line["confirmed"], false) << line;
     EXPECT_EQ(line["code"], 0) << line;
   }
   const TRun hand = Track({"--detector=on", "--frames", "10", Clip("asl_hand.mp4")});
   ASSERT_EQ(hand.Status, 0) << hand.Err;
   ASSERT_EQ(hand.Lines.size(), 10u);
   for (const json& line : hand.Lines)
-    EXPECT_EQ(line["hand"], true) << line;
+    EXPECT_EQ(line["confirmed"], true) << line;
 }
 
 TEST(TrackDetector, CalibratesOnTheDetectedPalm) {
-  const TRun run = Track({"--calibrate=2", "--frames", "3", Clip("hand_gestures_cubicle.mp4")});
+  // Frame 1 (from 0) of the cubicle clip: the detector's palm is the calibration click.
+  const TRun run = Track({"--calibrate=1", "--frames", "20", Clip("hand_gestures_cubicle.mp4")});
   ASSERT_EQ(run.Status, 0) << run.Err;
-  ASSERT_EQ(run.Lines.size(), 3u);
-  EXPECT_FALSE(run.Lines[0].contains("calibration"));
-  const json& c = run.Lines[1]["calibration"];
-  ASSERT_TRUE(c.contains("palm")) << c;
-  EXPECT_GT(c["score"].get<double>(), 0.6);
-  // The palm lies inside the hand of the clip's truth for that frame (columns 77 to 113).
-  const auto palm = c["palm"].get<std::vector<double>>();
-  EXPECT_GT((palm[0] + palm[2]) / 2, 70);
-  EXPECT_LT((palm[0] + palm[2]) / 2, 110);
-  EXPECT_LE(c["LHueBound"].get<int>(), c["HHueBound"].get<int>());
+  ASSERT_EQ(run.Lines.size(), 20u);
+  std::ifstream in(std::filesystem::path(std::getenv("PAVREL_MEDIA_DIR")) /
+                   "hand_gestures_cubicle.truth.json");
+  const json truth = json::parse(in);
+  const double sx = 160.0 / truth["width"].get<double>(),
+               sy = 120.0 / truth["height"].get<double>();
+  int inside = 0;
+  for (const json& line : run.Lines) {
+    ASSERT_TRUE(line.contains("hand")) << line;  // the learned model tracks
+    const auto box = truth["truth"][line["frame"].get<int>() - 1]["hands"][0]["bbox"];
+    const double row = line["hand"][0].get<double>(), column = line["hand"][1].get<double>();
+    inside += column >= box[0].get<double>() * sx && column <= box[2].get<double>() * sx &&
+              row >= box[1].get<double>() * sy && row <= box[3].get<double>() * sy;
+  }
+  EXPECT_GE(inside, 18) << "the followed point lies on the hand";
 }
 
 TEST(TrackDetector, CalibrationWithoutAHandSaysSo) {
   const TRun run = Track({"--calibrate=6", "--frames", "7", Clip("asl_sign_face_office.mp4")});
-  EXPECT_EQ(run.Status, 1);
-  ASSERT_EQ(run.Lines.size(), 7u);
-  EXPECT_EQ(run.Lines[5]["calibration"]["error"], "no hand found on this frame");
-  const TRun late = Track({"--calibrate=500", "--frames", "2", Clip("asl_hand.mp4")});
-  EXPECT_EQ(late.Status, 1);
-  EXPECT_NE(late.Err.find("only 2 frames"), std::string::npos) << late.Err;
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_TRUE(run.Lines.empty());
+  EXPECT_NE(run.Err.find("no hand found on frame 6"), std::string::npos) << run.Err;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -20,8 +21,8 @@
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
 #include "mouse/MouseTranslator.h"
-#include "pipeline/Calibration.h"
 #include "pipeline/FramePipeline.h"
+#include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
@@ -121,28 +122,6 @@ std::int32_t* IntegerField(TTrackerParameters& p, const std::string& Name) {
   return nullptr;
 }
 
-// --calibrate on one frame: the hue bounds from the detected palm, set on the tracker.
-nlohmann::ordered_json Calibrate(TPalmDetector& Detector, const TBitmap& Frame,
-                                 THandTracker& Tracker) {
-  nlohmann::ordered_json out;
-  TTrackerParameters params = Tracker.GetParameters();
-  try {
-    const std::optional<THandDetection> palm = CalibrateOnDetectedPalm(Detector, Frame, params);
-    if (!palm) {
-      out["error"] = "no hand found on this frame";
-      return out;
-    }
-    Tracker.SetParameters(params);
-    out["palm"] = {palm->XMin, palm->YMin, palm->XMax, palm->YMax};
-    out["score"] = palm->Score;
-    out["LHueBound"] = params.LHueBound;
-    out["HHueBound"] = params.HHueBound;
-  } catch (const std::exception& e) {
-    out["error"] = e.what();
-  }
-  return out;
-}
-
 }  // namespace
 
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
@@ -189,8 +168,91 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
   return params;
 }
 
+TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
+  TTrackOptions::TCalibration c;
+  if (Text.find(':') == std::string::npos && ParseWhole(Text, c.Frame) && c.Frame >= 0) {
+    c.ByDetector = true;  // FRAME alone: the detector finds the palm
+    return c;
+  }
+  const std::size_t colon = Text.find(':');
+  const std::size_t comma = Text.find(',', colon == std::string::npos ? 0 : colon);
+  if (colon == std::string::npos || comma == std::string::npos ||
+      !ParseWhole(Text.substr(0, colon), c.Frame) ||
+      !ParseWhole(Text.substr(colon + 1, comma - colon - 1), c.Column) ||
+      !ParseWhole(Text.substr(comma + 1), c.Row) || c.Frame < 0 || c.Column < 0 || c.Row < 0) {
+    throw EUsageError("--calibrate needs FRAME:X,Y with whole numbers from 0, got \"" + Text +
+                      "\"");
+  }
+  return c;
+}
+
+namespace {
+
+// The centre of the best palm the detector finds on a frame, inside the frame.
+TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
+  std::vector<THandDetection> hands;
+  try {
+    hands = TPalmDetector(DefaultPalmModelFile()).Detect(Frame);
+  } catch (const EDetectorError& e) {
+    throw EUsageError(std::string("--calibrate: ") + e.what());
+  }
+  if (hands.empty()) {
+    throw EUsageError("--calibrate: no hand found on frame " + std::to_string(Index));
+  }
+  const auto inside = [](float Value, int Size) {
+    return std::clamp(static_cast<int>(std::lround(Value)), 0, Size - 1);
+  };
+  return {inside(hands.front().CentreY(), Frame.Height()),
+          inside(hands.front().CentreX(), Frame.Width())};
+}
+
+// The colour model learned from one click on one frame of the sources, read afresh.
+std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Options) {
+  const TTrackOptions::TCalibration& c = *Options.Calibrate;
+  std::ostringstream ignored;
+  long long index = 0;
+  for (const std::string& name : Options.Sources) {
+    const std::unique_ptr<TFrameSource> source = MakeFrameSource(name, ignored);
+    TSourceFrame input;
+    while (source->Next(input)) {
+      if (index++ < c.Frame) {
+        continue;
+      }
+      if (!input.Bitmap) {
+        throw EUsageError("--calibrate: frame " + std::to_string(c.Frame) +
+                          " cannot be read: " + input.Error);
+      }
+      int column = c.Column, row = c.Row;
+      if (c.ByDetector) {
+        const TPoint palm = DetectedPalm(*input.Bitmap, c.Frame);
+        column = palm.Column;
+        row = palm.Row;
+      }
+      try {
+        TSkinExamples examples;
+        CalibrateHand(*input.Bitmap, column, row, examples);
+        return std::make_shared<const TSkinModel>(examples);
+      } catch (const std::invalid_argument& e) {
+        throw EUsageError(std::string("--calibrate: ") + e.what());
+      }
+    }
+  }
+  throw EUsageError("--calibrate: the sources have " + std::to_string(index) +
+                    " frames, there is no frame " + std::to_string(c.Frame));
+}
+
+}  // namespace
+
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
+  std::shared_ptr<const TSkinModel> model;
+  if (Options.Calibrate) {
+    model = CalibrateOnSources(Options);
+  } else if (Options.UserSettings) {
+    if (const std::optional<TSkinExamples> stored = ReadStoredColourModel()) {
+      model = std::make_shared<const TSkinModel>(*stored);
+    }
+  }
   // Every source is checked before the first line is written.
   std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
@@ -211,14 +273,6 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     }
   }
 
-  std::unique_ptr<TPalmDetector> calibrator;
-  if (Options.CalibrateFrame) {
-    try {
-      calibrator = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
-    } catch (const EDetectorError& e) {
-      throw EUsageError(std::string("--calibrate needs the palm model: ") + e.what());
-    }
-  }
   std::unique_ptr<THandGuide> guide;
   if (Options.Detector) {
     try {
@@ -242,12 +296,14 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     while ((!Options.Frames || frame < *Options.Frames) && source->Next(input)) {
       TFrameReport report;
       report.Frame = ++frame;
+      report.HandFields = Options.HandFields || model != nullptr;
       if (input.Bitmap) {
         if (!tracker) {
           // One tracker for all frames, homed on the first frame's whole area.
           tracker = std::make_unique<THandTracker>(
               TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
           tracker->SetParameters(params);
+          tracker->SetSkinModel(model);
           // The main window's smoothing length, over the frames' own size.
           translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
                                                           std::max(1, input.Bitmap->Height()),
@@ -264,16 +320,13 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
             pipeline->SetHandGuide(std::move(guide));
           }
         }
-        if (Options.CalibrateFrame && frame == *Options.CalibrateFrame) {
-          report.Calibration = Calibrate(*calibrator, *input.Bitmap, *tracker);
-        }
         try {
           current = &*input.Bitmap;
           pipeline->ProcessFrame();
           report.Result = pipeline->LastResult();
           report.Code = pipeline->LastAction().Action;
           if (Options.Detector) {
-            report.Hand = pipeline->HandConfirmed();
+            report.Confirmed = pipeline->HandConfirmed();
           }
         } catch (const std::exception& e) {
           report.Error = e.what();
@@ -281,7 +334,7 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
       } else {
         report.Error = input.Error;
       }
-      if (!report.Result || (report.Calibration && report.Calibration->contains("error"))) {
+      if (!report.Result) {
         status = 1;
       }
       Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
@@ -291,13 +344,6 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   }
   if (translator) {
     translator->ReleaseButton();  // never leave the left button pressed behind
-  }
-  if (Options.CalibrateFrame && frame < *Options.CalibrateFrame) {
-    if (Options.Warnings) {
-      *Options.Warnings << "pavrel-track: --calibrate=" << *Options.CalibrateFrame
-                        << ": the sources have only " << frame << " frames\n";
-    }
-    status = 1;
   }
   progress.Finish(frame);
   return status;
@@ -336,6 +382,15 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   app.add_option("SOURCE", options.Sources,
                  "A BMP file, a folder whose .bmp files are taken in name order, a video file "
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
+  std::string calibrate;
+  CLI::Option* calibrateOption =
+      app.add_option("--calibrate", calibrate,
+                     "Hand calibration as a click at (X, Y) of frame FRAME (from 0), then track "
+                     "the whole run with the learned colour model; FRAME alone: the palm "
+                     "detector finds the point")
+          ->type_name("FRAME[:X,Y]");
+  app.add_flag("--hand-fields", options.HandFields,
+               "Add \"lost\" and \"hand\" (the point the pointer follows) to every line");
   app.add_flag("--act", options.Act,
                "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
   std::string detector = "off";
@@ -344,18 +399,14 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
                  "hand do not act (default off)")
       ->type_name("off|on")
       ->check(CLI::IsMember({"off", "on"}));
-  long long calibrate = 0;
-  CLI::Option* calibrateOption = app.add_option(
-      "--calibrate", calibrate,
-      "Calibrate the hue bounds on frame N (counted from 1) from the palm the detector finds");
-  calibrateOption->type_name("FRAME");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
         << "                    [--save-settings FILE.pvl] [--frames N] [--act]\n"
-        << "                    [--detector=off|on] [--calibrate=FRAME] SOURCE...\n"
+        << "                    [--calibrate FRAME[:X,Y]] [--hand-fields] [--detector=off|on]\n"
+        << "                    SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
@@ -383,11 +434,12 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     options.Frames = frames;
   }
   options.Detector = detector == "on";
-  if (calibrateOption->count() > 0) {
-    if (calibrate < 1) {
-      return usage("--calibrate needs a frame number from 1 on");
+  try {
+    if (calibrateOption->count() > 0) {
+      options.Calibrate = ParseCalibration(calibrate);
     }
-    options.CalibrateFrame = calibrate;
+  } catch (const EUsageError& e) {
+    return usage(e.what());
   }
   options.Warnings = &Err;
   // The progress line is for a person watching a terminal, never for a log or a pipe.

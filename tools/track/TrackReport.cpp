@@ -7,9 +7,6 @@ namespace pavrel::track {
 nlohmann::ordered_json ToJson(const TFrameReport& Report) {
   nlohmann::ordered_json line;
   line["frame"] = Report.Frame;
-  if (Report.Calibration) {
-    line["calibration"] = *Report.Calibration;
-  }
   if (!Report.Result) {
     line["error"] = Report.Error;
     return line;
@@ -19,12 +16,16 @@ nlohmann::ordered_json ToJson(const TFrameReport& Report) {
   line["window"] = {r.Window.Left, r.Window.Top, r.Window.Right, r.Window.Bottom};
   line["angle"] = r.Angle;
   line["hu"] = {r.HuMoment1, r.HuMoment2, r.HuMoment3, r.HuMoment4};
+  if (Report.HandFields) {
+    line["lost"] = r.Lost;
+    line["hand"] = {r.Hand.Row, r.Hand.Column};
+  }
   if (Report.Code) {
     line["code"] = *Report.Code;
     line["action"] = ActionName(*Report.Code);
   }
-  if (Report.Hand) {
-    line["hand"] = *Report.Hand;
+  if (Report.Confirmed) {
+    line["confirmed"] = *Report.Confirmed;
   }
   return line;
 }

@@ -17,14 +17,14 @@ struct TFrameReport {
   std::optional<TTrackingResult> Result;  // when the frame was tracked
   std::optional<std::int32_t> Code;       // the translator's debounced code, when tracked
   std::string Error;                      // when it was not
-  std::optional<bool> Hand;               // with the detector: a hand is confirmed
-  // With --calibrate, on that frame: the palm and the bounds learned, or why not.
-  std::optional<nlohmann::ordered_json> Calibration;
+  bool HandFields = false;                // add "lost" and "hand"
+  std::optional<bool> Confirmed;          // with the detector: a hand is confirmed
 };
 
 // {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4],
-//  "code":c,"action":"ActionName of c"} or {"frame":N,"error":"message"}; with the detector
-// also "hand":true|false, and on a calibration frame "calibration":{...}. Doubles keep their
+//  "code":c,"action":"ActionName of c"}, with HandFields also "lost":bool and "hand":[row,column]
+// after "hu", with the detector also "confirmed":bool; or {"frame":N,"error":"message"}.
+// Doubles keep their
 // full precision.
 nlohmann::ordered_json ToJson(const TFrameReport& Report);
 
