@@ -150,8 +150,8 @@ class TGuided : public TMethod {
   void Calibrate(const TBitmap& Frame, const THandRegion&, int Column, int Row) override {
     const std::vector<THandDetection> hands = FDetector->Detect(Frame);
     if (!hands.empty()) {
-      Column = std::clamp(static_cast<int>(std::lround(hands.front().CentreX())), 0, Width - 1);
-      Row = std::clamp(static_cast<int>(std::lround(hands.front().CentreY())), 0, Height - 1);
+      Column = std::clamp(static_cast<int>(std::lround(hands.front().PalmX())), 0, Width - 1);
+      Row = std::clamp(static_cast<int>(std::lround(hands.front().PalmY())), 0, Height - 1);
     }
     TSkinExamples examples;
     CalibrateHand(Frame, Column, Row, examples);

@@ -676,8 +676,8 @@ void TMainDialog::CountdownTick() {
     return;
   }
   const THandDetection& palm = hands.front();
-  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.CentreX())), 0, frame.Width() - 1),
-                  std::clamp(static_cast<int>(std::lround(palm.CentreY())), 0, frame.Height() - 1));
+  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.PalmX())), 0, frame.Width() - 1),
+                  std::clamp(static_cast<int>(std::lround(palm.PalmY())), 0, frame.Height() - 1));
 }
 
 void TMainDialog::HandDetectorMenuItemClick() {

@@ -15,9 +15,22 @@ namespace pavrel {
 struct THandDetection {
   float Score = 0;  // 0..1
   float XMin = 0, YMin = 0, XMax = 0, YMax = 0;
-  // Seven palm keypoints (wrist, knuckles, thumb joints) as x, y.
+  // Seven palm keypoints as x, y: the wrist, the knuckles of the index, middle, ring and little
+  // fingers, and two joints of the thumb.
   std::array<std::array<float, 2>, 7> Keypoints{};
 
+  // The middle of the palm: the mean of the wrist and the four knuckles (keypoints 0 to 4),
+  // closer to the palm than the box's centre, which the thumb pulls aside.
+  float PalmX() const {
+    return (Keypoints[0][0] + Keypoints[1][0] + Keypoints[2][0] + Keypoints[3][0] +
+            Keypoints[4][0]) /
+           5;
+  }
+  float PalmY() const {
+    return (Keypoints[0][1] + Keypoints[1][1] + Keypoints[2][1] + Keypoints[3][1] +
+            Keypoints[4][1]) /
+           5;
+  }
   float CentreX() const { return (XMin + XMax) / 2; }
   float CentreY() const { return (YMin + YMax) / 2; }
   float Width() const { return XMax - XMin; }

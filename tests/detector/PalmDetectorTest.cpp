@@ -230,6 +230,11 @@ TEST(PalmDetectorOnClips, FindsTheFingerspellingHand) {
     EXPECT_LT(X, Found[0].XMax);
     EXPECT_GT(Y, Found[0].YMin);
     EXPECT_LT(Y, Found[0].YMax);
+    // The palm point lies near that centre: within a quarter of the hand's diagonal.
+    const auto& Box = Truth.at("truth").at(Wanted[I]).at("hands").at(0).at("bbox");
+    const double Diagonal = std::hypot((Box.at(2).get<double>() - Box.at(0).get<double>()) * Sx,
+                                       (Box.at(3).get<double>() - Box.at(1).get<double>()) * Sy);
+    EXPECT_LT(std::hypot(Found[0].PalmX() - X, Found[0].PalmY() - Y), 0.25 * Diagonal);
   }
 }
 

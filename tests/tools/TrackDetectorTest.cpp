@@ -10,29 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "track/TrackOptions.h"
+#include "TrackRun.h"
 
 namespace pavrel::test {
 namespace {
 
 using json = nlohmann::json;
 
-struct TRun {
-  int Status = -1;
-  std::vector<json> Lines;
-  std::string Err;
-};
-
-TRun Track(const std::vector<std::string>& Arguments) {
-  std::ostringstream out, err;
-  TRun run;
-  run.Status = track::TrackMain(Arguments, out, err);
-  std::istringstream lines(out.str());
-  for (std::string line; std::getline(lines, line);) {
-    run.Lines.push_back(json::parse(line));
-  }
-  run.Err = err.str();
-  return run;
+// The run's lines as JSON.
+std::vector<json> Lines(const TRun& Run) {
+  std::vector<json> out;
+  for (const std::string& line : Run.Lines)
+    out.push_back(json::parse(line));
+  return out;
 }
 
 std::string Clip(const std::string& Name) {
@@ -45,7 +35,7 @@ TEST(TrackDetector, OffByDefaultAndOnlyOffOrOn) {
   ASSERT_EQ(plain.Status, 0) << plain.Err;
   ASSERT_EQ(off.Status, 0) << off.Err;
   EXPECT_EQ(plain.Lines, off.Lines);
-  for (const json& line : plain.Lines)
+  for (const json& line : Lines(plain))
     EXPECT_FALSE(line.contains("confirmed"));
   EXPECT_EQ(Track({"--detector=maybe", Clip("asl_hand.mp4")}).Status, 2);
   EXPECT_EQ(Track({"--calibrate=-1", Clip("asl_hand.mp4")}).Status, 2);
@@ -56,14 +46,14 @@ TEST(TrackDetector, NoHandNoActionAndAHandConfirmed) {
   // The office clip's first frames: a face and a body, the hands hanging out of view.
   const TRun office = Track({"--detector=on", "--frames", "2", Clip("asl_sign_face_office.mp4")});
   ASSERT_EQ(office.Status, 0) << office.Err;
-  for (const json& line : office.Lines) {
+  for (const json& line : Lines(office)) {
     EXPECT_EQ(line["confirmed"], false) << line;
     EXPECT_EQ(line["code"], 0) << line;
   }
   const TRun hand = Track({"--detector=on", "--frames", "10", Clip("asl_hand.mp4")});
   ASSERT_EQ(hand.Status, 0) << hand.Err;
   ASSERT_EQ(hand.Lines.size(), 10u);
-  for (const json& line : hand.Lines)
+  for (const json& line : Lines(hand))
     EXPECT_EQ(line["confirmed"], true) << line;
 }
 
@@ -78,7 +68,7 @@ TEST(TrackDetector, CalibratesOnTheDetectedPalm) {
   const double sx = 160.0 / truth["width"].get<double>(),
                sy = 120.0 / truth["height"].get<double>();
   int inside = 0;
-  for (const json& line : run.Lines) {
+  for (const json& line : Lines(run)) {
     ASSERT_TRUE(line.contains("hand")) << line;  // the learned model tracks
     const auto box = truth["truth"][line["frame"].get<int>() - 1]["hands"][0]["bbox"];
     const double row = line["hand"][0].get<double>(), column = line["hand"][1].get<double>();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TrackRun.h"
 #include "VideoTestSupport.h"
 #include "track/TrackOptions.h"
 
@@ -16,24 +17,6 @@ namespace pavrel::test {
 namespace {
 
 using json = nlohmann::json;
-
-struct TRun {
-  int Status = -1;
-  std::vector<std::string> Lines;
-  std::string Err;
-};
-
-TRun Track(const std::vector<std::string>& Arguments) {
-  std::ostringstream out, err;
-  TRun run;
-  run.Status = track::TrackMain(Arguments, out, err);
-  std::istringstream lines(out.str());
-  for (std::string line; std::getline(lines, line);) {
-    run.Lines.push_back(line);
-  }
-  run.Err = err.str();
-  return run;
-}
 
 class TrackVideo : public ::testing::Test {
  protected:

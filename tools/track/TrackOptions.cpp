@@ -188,7 +188,7 @@ TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
 
 namespace {
 
-// The centre of the best palm the detector finds on a frame, inside the frame.
+// The middle of the best palm the detector finds on a frame, inside the frame.
 TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
   std::vector<THandDetection> hands;
   try {
@@ -202,8 +202,8 @@ TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
   const auto inside = [](float Value, int Size) {
     return std::clamp(static_cast<int>(std::lround(Value)), 0, Size - 1);
   };
-  return {inside(hands.front().CentreY(), Frame.Height()),
-          inside(hands.front().CentreX(), Frame.Width())};
+  return {inside(hands.front().PalmY(), Frame.Height()),
+          inside(hands.front().PalmX(), Frame.Width())};
 }
 
 // The colour model learned from one click on one frame of the sources, read afresh.
