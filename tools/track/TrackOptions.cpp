@@ -136,6 +136,10 @@ void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
     if (!ParseWhole(value, ratio)) {
       throw EUsageError("HeightToWidthRatio needs a number, got \"" + value + "\"");
     }
+    // from_chars takes "inf" and "nan": the tracker cannot use them and no file keeps them.
+    if (!std::isfinite(ratio)) {
+      throw EUsageError("HeightToWidthRatio needs a finite number, got \"" + value + "\"");
+    }
     Params.HeightToWidthRatio = ratio;
     return;
   }
