@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "detector/HandDetector.h"
+#include "detector/HandGuide.h"
 #include "pipeline/Calibration.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
@@ -130,6 +132,43 @@ class TLearned : public TMethod {
 
  private:
   THandTracker FTracker;
+};
+
+// The learned model guided by the palm detector (run inline on the frames' 30 a second clock,
+// as pavrel-track --detector=on does): calibrated on the detected palm where one is found, it
+// answers "lost" while no hand is confirmed.
+class TGuided : public TMethod {
+ public:
+  explicit TGuided(TPalmPoint Palm) : FTracker({0, 0, Width, Height}) {
+    FTracker.SetParameters(DefaultParameters());
+    FTracker.SetPalmPoint(Palm);
+    FDetector = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
+    FGuide = THandGuide::Inline(std::make_unique<TPalmDetector>(DefaultPalmModelFile()));
+  }
+  std::string Name() const override { return "learned + detector"; }
+  void Calibrate(const TBitmap& Frame, const THandRegion&, int Column, int Row) override {
+    const std::vector<THandDetection> hands = FDetector->Detect(Frame);
+    if (!hands.empty()) {
+      Column = std::clamp(static_cast<int>(std::lround(hands.front().PalmX())), 0, Width - 1);
+      Row = std::clamp(static_cast<int>(std::lround(hands.front().PalmY())), 0, Height - 1);
+    }
+    TSkinExamples examples;
+    CalibrateHand(Frame, Column, Row, examples);
+    FTracker.SetSkinModel(std::make_shared<const TSkinModel>(examples));
+  }
+  TAnswer Track(const TBitmap& Frame) override {
+    TTrackingResult r;
+    FNow += std::chrono::microseconds(33333);
+    const THandGateDecision gate = FGuide->Track(FTracker, Frame, r, FNow);
+    return {static_cast<double>(r.Hand.Row), static_cast<double>(r.Hand.Column),
+            r.Lost || !gate.MayAct};
+  }
+
+ private:
+  THandTracker FTracker;
+  std::unique_ptr<TPalmDetector> FDetector;
+  std::unique_ptr<THandGuide> FGuide;
+  TDetectorClock::time_point FNow{};
 };
 
 // The seed's model as its README calibrates it: the hue picture's box, other bounds at the
@@ -402,6 +441,7 @@ int main(int argc, char** argv) {
       methods.push_back(std::make_unique<TSeed>());
       methods.push_back(std::make_unique<TCamShift>());
       methods.push_back(std::make_unique<TFixed>());
+      methods.push_back(std::make_unique<TGuided>(palm));
       std::vector<std::vector<TAnswer>> answers(methods.size());
       for (std::size_t m = 0; m < methods.size(); ++m) {
         methods[m]->Calibrate(clip.Frames[calibration], region, column, row);

@@ -17,9 +17,13 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
@@ -28,6 +32,8 @@
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
 #include "desktop/DesktopFactory.h"
+#include "detector/HandDetector.h"
+#include "detector/HandGuide.h"
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
@@ -140,6 +146,10 @@ void TMainDialog::BuildLayout() {
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(DesktopStatus, 1);
 
+  FCountdownTimer = new QTimer(this);
+  FCountdownTimer->setInterval(1000);
+  connect(FCountdownTimer, &QTimer::timeout, this,
+          [this] { Guarded([this] { CountdownTick(); }); });
   Timer = new QTimer(this);
   Timer->setObjectName("Timer");
   Timer->setInterval(1000);
@@ -217,6 +227,9 @@ void TMainDialog::BuildMenus() {
   FPointerDialog = new TPointerDialog(
       this, [this](const TPointerSettings& S) { ApplyPointerSettings(S); },
       [this](const TPointerSettings& S) { KeepPointerSettings(S); });
+  HandDetectorMenuItem = command(Configuration1, "HandDetectorMenuItem", "Use Hand Detector",
+                                 &TMainDialog::HandDetectorMenuItemClick);
+  HandDetectorMenuItem->setCheckable(true);
 
   DeviceMenu = MainMenu->addMenu("Source");
   DeviceMenu->setObjectName("DeviceMenu");
@@ -332,6 +345,9 @@ void TMainDialog::FormCreate() {
       [this](TBitmap& Bitmap) { return FVideo->SampleGrabber().CopyCurrentFrame(Bitmap); });
   FPipeline->SetViewMode(TViewMode::RGB);
   FPipeline->SetOnScreenDisplay(true);
+  if (ReadUserStoreValues()[HandDetectorValue] == "on") {
+    Guarded([this] { UseHandDetector(true); });
+  }
   FPipeline->SetOnLabel([this](const TActionLabel& Label) {
     {
       std::scoped_lock lock(FHandOverMutex);
@@ -686,14 +702,80 @@ void TMainDialog::RenderedImageClick() {
   }
 }
 
+namespace {
+std::string CountdownNotice(int Seconds) {
+  return "Hold your open hand up " + std::to_string(Seconds);
+}
+}  // namespace
+
 void TMainDialog::CalibrateHandMenuItemClick() {
-  // The item checks and unchecks itself; checked means armed.
+  // The item checks and unchecks itself; checked means armed. Arming also starts a countdown
+  // after which the palm the detector finds calibrates; a click still does too.
+  FCountdownTimer->stop();
+  FPipeline->SetNotice("");
+  if (CalibrateHandMenuItem->isChecked()) {
+    FCountdown = 3;
+    FPipeline->SetNotice(CountdownNotice(FCountdown));
+    FCountdownTimer->start();
+  }
+}
+
+void TMainDialog::CountdownTick() {
+  if (Released()) {
+    FCountdownTimer->stop();
+    return;
+  }
+  if (--FCountdown > 0) {
+    FPipeline->SetNotice(CountdownNotice(FCountdown));
+    return;
+  }
+  FCountdownTimer->stop();
+  if (!FCalibrationDetector) {
+    FCalibrationDetector = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
+  }
+  const TBitmap frame = FPipeline->LastFrameCopy();
+  const std::vector<THandDetection> hands =
+      frame.Empty() ? std::vector<THandDetection>{} : FCalibrationDetector->Detect(frame);
+  if (hands.empty()) {
+    FPipeline->SetNotice("No hand found: click your palm");
+    return;
+  }
+  const THandDetection& palm = hands.front();
+  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.PalmX())), 0, frame.Width() - 1),
+                  std::clamp(static_cast<int>(std::lround(palm.PalmY())), 0, frame.Height() - 1));
+}
+
+void TMainDialog::HandDetectorMenuItemClick() {
+  const bool on = HandDetectorMenuItem->isChecked();
+  WriteUserStoreValues({{std::string(HandDetectorValue), on ? "on" : "off"}});
+  UseHandDetector(on);
+}
+
+void TMainDialog::UseHandDetector(bool On) {
+  if (Released()) {
+    return;
+  }
+  if (!On) {
+    FPipeline->SetHandGuide(nullptr);
+    HandDetectorMenuItem->setChecked(false);
+    return;
+  }
+  try {
+    FPipeline->SetHandGuide(
+        THandGuide::WithWorker(std::make_unique<TPalmDetector>(DefaultPalmModelFile())));
+    HandDetectorMenuItem->setChecked(true);
+  } catch (...) {
+    HandDetectorMenuItem->setChecked(false);
+    throw;
+  }
 }
 
 void TMainDialog::CalibrateHandAt(int Column, int Row) {
   if (Released()) {
     return;
   }
+  FCountdownTimer->stop();
+  FPipeline->SetNotice("");
   TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
   FPipeline->CalibrateHand(Column, Row, examples);
   FSkinExamples = examples;

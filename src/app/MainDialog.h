@@ -31,6 +31,7 @@ class TAboutDialog;
 class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
+class TPalmDetector;
 class TMouseTranslator;
 class TPointerDialog;
 class TRawVideoWidget;
@@ -94,6 +95,9 @@ class TMainDialog : public QMainWindow {
   QAction* AdjustTrackerParameters1 = nullptr;
   QAction* PointerSettings1 = nullptr;
   QAction* DwellClickMenuItem = nullptr;
+  // Checked: the learned palm detector confirms the hand; without one nothing acts. Kept in
+  // the per-user store as HandDetectorValue.
+  QAction* HandDetectorMenuItem = nullptr;
   QMenu* DeviceMenu = nullptr;
   QAction* StopVideoMenuItem = nullptr;
   QAction* N5 = nullptr;
@@ -137,6 +141,13 @@ class TMainDialog : public QMainWindow {
   void StartTrackingMenuItemClick();
   void StopTrackingMenuItemClick();
   void CalibrateHandMenuItemClick();
+  void HandDetectorMenuItemClick();
+  // Switches the detector's guidance of the tracker on or off (a message if the model
+  // cannot be loaded).
+  void UseHandDetector(bool On);
+  static constexpr const char* HandDetectorValue = "HandDetector";
+  // One second of the calibration countdown; at its end the detector finds the palm.
+  void CountdownTick();
   // Hand calibration as a click at (Column, Row) of the 160 x 120 picture: the learned colour
   // model replaces the six bounds from the next frame on; a further click refines it.
   void CalibrateHandAt(int Column, int Row);
@@ -234,6 +245,9 @@ class TMainDialog : public QMainWindow {
   bool FDesktopNoticeShown = false;
   std::unique_ptr<TMouseTranslator> TheTranslator;
   std::unique_ptr<TFramePipeline> FPipeline;
+  QTimer* FCountdownTimer = nullptr;
+  int FCountdown = 0;
+  std::unique_ptr<TPalmDetector> FCalibrationDetector;  // made on the first countdown
   // The learned model's examples while it is in use; stored at close when changed.
   std::optional<TSkinExamples> FSkinExamples;
   bool FColourModelChanged = false;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
+#include "detector/HandGuide.h"
 #include "pipeline/OnScreenDisplay.h"
 
 namespace pavrel {
@@ -68,6 +70,30 @@ bool TFramePipeline::TrackingActive() const {
   return FTrackingActive.load();
 }
 
+void TFramePipeline::SetHandGuide(std::unique_ptr<THandGuide> Guide) {
+  std::unique_ptr<THandGuide> old;
+  {
+    std::scoped_lock lock(ViewLock());
+    old = std::exchange(FGuide, std::move(Guide));
+    FHandConfirmed.store(false);
+  }
+  // The old guide's worker thread is joined here, outside the lock frames take.
+}
+
+void TFramePipeline::SetNotice(const std::string& Notice) {
+  std::scoped_lock lock(FNoticeLock);
+  FNotice = Notice;
+}
+
+TBitmap TFramePipeline::LastFrameCopy() const {
+  std::scoped_lock viewLock(ViewLock());
+  std::scoped_lock workLock(FWorkBitmap.Lock());
+  return FWorkBitmap;
+}
+bool TFramePipeline::HandConfirmed() const {
+  return FHandConfirmed.load();
+}
+
 void TFramePipeline::TimerTick() {
   FFramesPerSecond.store(FFrameCount.exchange(0));
 }
@@ -115,15 +141,22 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
   FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
 
   TTrackingResult result;
-  FTracker.Track(FWorkBitmap, result);
+  bool mayAct = true;
+  if (FGuide) {
+    const THandGateDecision gate = FGuide->Track(FTracker, FWorkBitmap, result, FGuide->Now());
+    mayAct = gate.MayAct;
+    FHandConfirmed.store(gate.MayAct);
+  } else {
+    FTracker.Track(FWorkBitmap, result);
+  }
   FLastResult = result;
 
   TPointerState pointer;
-  if (result.LearnedModel && result.Lost) {
-    // A lost hand holds the pointer still and presses nothing.
+  if (!mayAct || (result.LearnedModel && result.Lost)) {
+    // No hand: the pointer holds still and nothing is pressed.
     FTranslator.ReleaseButton();
     FLastAction = TMouseAction{};
-    Outcome.Label.Caption = HandLostCaption;
+    Outcome.Label.Caption = mayAct ? HandLostCaption : NoHandCaption;
   } else {
     FTranslator.AddTrackerResult(result.Hand, result.Window, result.Angle, result.HuMoment1,
                                  result.HuMoment2, result.HuMoment3, result.HuMoment4);
@@ -140,6 +173,12 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
     Outcome.Label.Caption = pointer.Paused ? std::string("Paused") : ActionName(FLastAction.Action);
   }
   FLastPointer = pointer;
+  {
+    std::scoped_lock lock(FNoticeLock);
+    if (!FNotice.empty()) {
+      Outcome.Label.Caption = FNotice;
+    }
+  }
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 

@@ -23,9 +23,12 @@ namespace pavrel {
 enum class TViewMode { RGB, Hue, BackProjection };
 
 class TOnScreenDisplay;
+class THandGuide;
 
 // The action label while a learned colour model has lost the hand.
 inline constexpr const char* HandLostCaption = "Hand lost";
+// The label while the detector confirms no hand.
+inline constexpr const char* NoHandCaption = "No hand";
 
 // What one frame shows in the action label.
 struct TActionLabel {
@@ -49,6 +52,14 @@ class TFramePipeline {
   void SetOnLabel(std::function<void(const TActionLabel& Label)> Handler);
   // Called on the frame's thread after the view image has been replaced (lock released).
   void SetOnViewChanged(std::function<void()> Handler);
+
+  // With a guide, the learned detector confirms the hand: without a confirmed hand the
+  // translator gets nothing (the pointer holds still, a held button is released) and the label
+  // reads NoHandCaption. Waits for a frame in progress; none (the default) tracks by colour
+  // alone.
+  void SetHandGuide(std::unique_ptr<THandGuide> Guide);
+  // Whether the guide confirmed a hand on the last frame (false without a guide).
+  bool HandConfirmed() const;
 
   // Read once per frame without a lock; set from the UI thread.
   void SetViewMode(TViewMode Mode);
@@ -89,6 +100,13 @@ class TFramePipeline {
   // learned from them from the next frame on. Waits for a frame in progress. Raises
   // std::invalid_argument when no frame has arrived or the point lies outside the frame.
   std::shared_ptr<const TSkinModel> CalibrateHand(int Column, int Row, TSkinExamples& Examples);
+  // The last frame as the tracker got it (empty before the first). Waits for a frame in
+  // progress.
+  TBitmap LastFrameCopy() const;
+
+  // A notice shown instead of the action name in the label and on the display while it is
+  // not empty (a calibration countdown). Safe from any thread.
+  void SetNotice(const std::string& Notice);
 
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's
@@ -118,6 +136,10 @@ class TFramePipeline {
   TPointerState FLastPointer;
   TTrackingResult FLastResult;
   std::unique_ptr<TOnScreenDisplay> FOsd;  // used by the frame's thread only
+  std::unique_ptr<THandGuide> FGuide;      // under the view lock
+  mutable std::mutex FNoticeLock;
+  std::string FNotice;  // guarded by FNoticeLock
+  std::atomic<bool> FHandConfirmed{false};
 };
 
 // Calibration: mean m and sample deviation s of the first bytes of the 41 x 31 box

@@ -72,6 +72,12 @@ void TBlobTracker::Reset() {
   FLost = true;
 }
 
+void TBlobTracker::RestartAt(const TRect& Window) {
+  FLost = false;
+  FWindow = Window;
+  FHand = {(Window.Top + Window.Bottom) / 2, (Window.Left + Window.Right) / 2};
+}
+
 int TBlobTracker::Label(const std::uint8_t* Skin, int Width, int Height) {
   const std::size_t size = static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height);
   FLabels.assign(size, -1);

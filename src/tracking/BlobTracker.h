@@ -37,6 +37,8 @@ class TBlobTracker {
   TBlobResult Track(const std::uint8_t* Skin, int Width, int Height);
   // Starts the next frame with a search of the whole picture.
   void Reset();
+  // Starts the next frame from the blob under Window, as when a detector found the hand there.
+  void RestartAt(const TRect& Window);
   bool Lost() const { return FLost; }
 
   void SetPalmPoint(TPalmPoint Method) { FMethod = Method; }

@@ -78,6 +78,13 @@ void THandTracker::GoHome() {
   CentreColumn = static_cast<std::int32_t>((std::int64_t{HomeRect.Right} - HomeRect.Left) / 2);
 }
 
+void THandTracker::RestartAt(const TRect& NewWindow) {
+  Window = NewWindow;
+  CentreRow = static_cast<std::int32_t>((std::int64_t{NewWindow.Top} + NewWindow.Bottom) / 2);
+  CentreColumn = static_cast<std::int32_t>((std::int64_t{NewWindow.Left} + NewWindow.Right) / 2);
+  FBlob.RestartAt(NewWindow);
+}
+
 THandTracker::TSpan THandTracker::ExpandedSpan(std::int64_t Expansion) const {
   // Row 0 and column 0 are never visited.
   TSpan s;

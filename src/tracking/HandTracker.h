@@ -38,6 +38,11 @@ class THandTracker : public TTracker {
   std::shared_ptr<const TSkinModel> SkinModel() const;
   // Which point of the hand's blob a learned model follows. Call before frames run.
   void SetPalmPoint(TPalmPoint Method) { FBlob.SetPalmPoint(Method); }
+  // Moves the search window to Window for the next Track, as when a detector found the hand
+  // there. Call it between frames, from the thread that tracks.
+  void RestartAt(const TRect& Window);
+  // The window the search falls back to when the hand is lost.
+  const TRect& Home() const { return HomeRect; }
 
   // The skin mask of the last frame (white skin, black elsewhere), for diagnostics.
   const TBitmap& SkinMask() const { return MaskImage; }

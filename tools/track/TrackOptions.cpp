@@ -18,6 +18,8 @@
 #include <system_error>
 
 #include "desktop/DesktopFactory.h"
+#include "detector/HandDetector.h"
+#include "detector/HandGuide.h"
 #include "mouse/MouseTranslator.h"
 #include "mouse/NullDesktop.h"
 #include "pipeline/FramePipeline.h"
@@ -193,9 +195,13 @@ TPointerSettings RunPointerSettings(const TTrackOptions& Options) {
 }
 
 TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
+  TTrackOptions::TCalibration c;
+  if (Text.find(':') == std::string::npos && ParseWhole(Text, c.Frame) && c.Frame >= 0) {
+    c.ByDetector = true;  // FRAME alone: the detector finds the palm
+    return c;
+  }
   const std::size_t colon = Text.find(':');
   const std::size_t comma = Text.find(',', colon == std::string::npos ? 0 : colon);
-  TTrackOptions::TCalibration c;
   if (colon == std::string::npos || comma == std::string::npos ||
       !ParseWhole(Text.substr(0, colon), c.Frame) ||
       !ParseWhole(Text.substr(colon + 1, comma - colon - 1), c.Column) ||
@@ -207,6 +213,24 @@ TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
 }
 
 namespace {
+
+// The middle of the best palm the detector finds on a frame, inside the frame.
+TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
+  std::vector<THandDetection> hands;
+  try {
+    hands = TPalmDetector(DefaultPalmModelFile()).Detect(Frame);
+  } catch (const EDetectorError& e) {
+    throw EUsageError(std::string("--calibrate: ") + e.what());
+  }
+  if (hands.empty()) {
+    throw EUsageError("--calibrate: no hand found on frame " + std::to_string(Index));
+  }
+  const auto inside = [](float Value, int Size) {
+    return std::clamp(static_cast<int>(std::lround(Value)), 0, Size - 1);
+  };
+  return {inside(hands.front().PalmY(), Frame.Height()),
+          inside(hands.front().PalmX(), Frame.Width())};
+}
 
 // The colour model learned from one click on one frame of the sources, read afresh.
 std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Options) {
@@ -224,9 +248,15 @@ std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Option
         throw EUsageError("--calibrate: frame " + std::to_string(c.Frame) +
                           " cannot be read: " + input.Error);
       }
+      int column = c.Column, row = c.Row;
+      if (c.ByDetector) {
+        const TPoint palm = DetectedPalm(*input.Bitmap, c.Frame);
+        column = palm.Column;
+        row = palm.Row;
+      }
       try {
         TSkinExamples examples;
-        CalibrateHand(*input.Bitmap, c.Column, c.Row, examples);
+        CalibrateHand(*input.Bitmap, column, row, examples);
         return std::make_shared<const TSkinModel>(examples);
       } catch (const std::invalid_argument& e) {
         throw EUsageError(std::string("--calibrate: ") + e.what());
@@ -285,6 +315,18 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     monitors = desktop->Monitors();
   }
 
+  std::unique_ptr<THandGuide> guide;
+  if (Options.Detector) {
+    try {
+      guide = THandGuide::Inline(std::make_unique<TPalmDetector>(DefaultPalmModelFile()));
+    } catch (const EDetectorError& e) {
+      throw EUsageError(std::string("--detector=on needs the palm model: ") + e.what());
+    }
+  }
+  // Frames of a recording come 30 a second, whatever the speed they decode at.
+  const auto frameTime = [](int Frame) {
+    return TDetectorClock::time_point{} + std::chrono::microseconds(33333) * Frame;
+  };
   std::unique_ptr<THandTracker> tracker;
   std::unique_ptr<TMouseTranslator> translator;
   std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
@@ -319,6 +361,10 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
             Bitmap.Assign(*current);
             return true;
           });
+          if (guide) {
+            guide->SetClock([&frame, frameTime] { return frameTime(frame); });
+            pipeline->SetHandGuide(std::move(guide));
+          }
         }
         try {
           current = &*input.Bitmap;
@@ -328,6 +374,9 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           if (Options.Pointer) {
             report.Pointer = pipeline->LastPointerState().Pointer;
             report.ReportPointer = true;
+          }
+          if (Options.Detector) {
+            report.Confirmed = pipeline->HandConfirmed();
           }
         } catch (const std::exception& e) {
           report.Error = e.what();
@@ -393,8 +442,9 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   CLI::Option* calibrateOption =
       app.add_option("--calibrate", calibrate,
                      "Hand calibration as a click at (X, Y) of frame FRAME (from 0), then track "
-                     "the whole run with the learned colour model")
-          ->type_name("FRAME:X,Y");
+                     "the whole run with the learned colour model; FRAME alone: the palm "
+                     "detector finds the point")
+          ->type_name("FRAME[:X,Y]");
   app.add_flag("--hand-fields", options.HandFields,
                "Add \"lost\" and \"hand\" (the point the pointer follows) to every line");
   app.add_flag("--act", options.Act,
@@ -415,6 +465,12 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
                  "Frames per second of the translator's clock (dwell, settle and pause times, "
                  "the One Euro filter); default 30")
       ->type_name("RATE");
+  std::string detector = "off";
+  app.add_option("--detector", detector,
+                 "on: the learned palm detector confirms the hand; frames without a confirmed "
+                 "hand do not act (default off)")
+      ->type_name("off|on")
+      ->check(CLI::IsMember({"off", "on"}));
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
 
   const auto usage = [&](const std::string& Message) {
@@ -422,8 +478,8 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
         << "                    [--save-settings FILE.pvl] [--frames N]\n"
         << "                    [--act [--desktop=auto|x11|portal|wlroots|uinput]]\n"
-        << "                    [--calibrate FRAME:X,Y] [--hand-fields] [--pointer]\n"
-        << "                    [--fps RATE] SOURCE...\n"
+        << "                    [--calibrate FRAME[:X,Y]] [--hand-fields] [--detector=off|on]\n"
+        << "                    [--pointer] [--fps RATE] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "       pavrel-track --list-desktops\n"
         << "Run 'pavrel-track --help' for more information.\n";
@@ -457,6 +513,7 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     }
     options.Frames = frames;
   }
+  options.Detector = detector == "on";
   try {
     if (calibrateOption->count() > 0) {
       options.Calibrate = ParseCalibration(calibrate);

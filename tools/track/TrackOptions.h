@@ -31,15 +31,20 @@ struct TTrackOptions {
   TDesktopKind Desktop = TDesktopKind::Auto;
   std::ostream* Status = nullptr;  // the "Desktop: ..." line of --act; none when null
   // Hand calibration as a click at (Column, Row) of frame Frame (from 0), then the whole
-  // run tracks with the learned colour model.
+  // run tracks with the learned colour model. With ByDetector the palm detector finds the
+  // point on that frame.
   struct TCalibration {
     long long Frame = 0;
     int Column = 0;
     int Row = 0;
+    bool ByDetector = false;
   };
   std::optional<TCalibration> Calibrate;
   // Every line gains "lost" and "hand"; always so when a learned model tracks.
   bool HandFields = false;
+  // Let the learned palm detector confirm the hand (frames without a confirmed hand do not
+  // act); on a recording the detector runs inline on the frames' 30 per second clock.
+  bool Detector = false;
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
 };

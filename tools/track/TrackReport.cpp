@@ -29,6 +29,9 @@ nlohmann::ordered_json ToJson(const TFrameReport& Report) {
                           ? nlohmann::ordered_json{(*Report.Pointer)[0], (*Report.Pointer)[1]}
                           : nlohmann::ordered_json(nullptr);
   }
+  if (Report.Confirmed) {
+    line["confirmed"] = *Report.Confirmed;
+  }
   return line;
 }
 

@@ -1,0 +1,64 @@
+#pragma once
+
+// Decides, from the detector's newest result and the tracker's window, whether a hand is
+// confirmed: only then may the translator act. It also says where the tracker should
+// (re)start (on a detected hand, not on the largest patch of skin) and which part of the frame
+// may pull the window (around the confirmed hand, so that a face or neck beside it does not).
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "detector/DetectorWorker.h"
+#include "tracking/TrackerTypes.h"
+
+namespace pavrel {
+
+struct THandGateOptions {
+  // A tracked window that no detection has confirmed for this long is dropped as lost.
+  std::chrono::milliseconds ConfirmTimeout{2000};
+  // A detection away from the tracked window moves the tracker there from this score on.
+  float MoveScore = 0.85f;
+  // The tracker's window on a detected palm: the palm box scaled by this about its centre.
+  double WindowScale = 1.5;
+  // Skin counts within the confirmed palm's size times this about the palm's centre: room for
+  // the fingers and for a second's movement, not for a face or neck further off.
+  double RegionScale = 2.5;
+};
+
+struct THandGateDecision {
+  bool MayAct = false;           // a hand is confirmed: the translator may act on this frame
+  bool ReleaseButton = false;    // the hand was just dropped: release a held button
+  std::optional<TRect> Restart;  // move the tracker's window here and track again
+};
+
+class THandGate {
+ public:
+  THandGate(int FrameWidth, int FrameHeight, THandGateOptions Options = {});
+
+  // One frame, after tracking: the tracker's window, whether the tracker itself lost the hand,
+  // and the detector's newest result (null before the first). Each result is used once.
+  THandGateDecision Update(TDetectorClock::time_point Now, const TRect& TrackedWindow,
+                           bool TrackerLost, const TDetectorResult* Newest);
+
+  bool HandConfirmed() const { return FConfirmed; }
+  // Where skin may pull the tracker's window on the next frame; none while no hand is
+  // confirmed (the whole frame).
+  std::optional<TRect> SkinRegion() const;
+
+  // The tracker's window for a detected palm, inside the frame.
+  TRect WindowFor(const THandDetection& Hand) const;
+
+ private:
+  TRect Clip(double CentreX, double CentreY, double Width, double Height) const;
+
+  int FWidth, FHeight;
+  THandGateOptions FOptions;
+  bool FConfirmed = false;
+  TDetectorClock::time_point FLastConfirmed{};
+  std::uint64_t FLastSequence = 0;
+  double FPalmSize = 0;               // side of the confirmed palm box
+  double FCentreX = 0, FCentreY = 0;  // centre of the confirmed palm
+};
+
+}  // namespace pavrel
