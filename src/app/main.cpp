@@ -27,15 +27,16 @@ void AnswerOnTerminal(int argc, char* argv[]) {
   DescribeOptions(parser);
   // QApplication takes Qt's own options out of the arguments later; here they are known
   // but hidden, so that only options nobody knows count as errors.
-  for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin",
-                           "qwindowgeometry", "qwindowicon", "qwindowtitle", "session", "display",
-                           "geometry", "name", "title", "visual", "ncols", "style", "stylesheet",
-                           "qmljsdebugger"}) {
+  for (const char* name :
+       {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "display", "geometry", "name", "title", "visual",
+        "ncols", "style", "stylesheet", "qmljsdebugger"}) {
     QCommandLineOption option(name, QString(), "value");
     option.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(option);
   }
-  for (const char* name : {"reverse", "sync", "nograb", "dograb", "cmap", "widgetcount", "testability"}) {
+  for (const char* name :
+       {"reverse", "sync", "nograb", "dograb", "cmap", "widgetcount", "testability"}) {
     QCommandLineOption option(name);
     option.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(option);
