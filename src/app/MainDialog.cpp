@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -231,6 +232,7 @@ void TMainDialog::BuildMenus() {
   OnScreenDisplayMenuItem->setCheckable(true);
   OnScreenDisplayMenuItem->setChecked(true);
   RenderedImage->SetPopupMenu(VideoPopupMenu);
+  BuildSessionMenu();
 }
 
 void TMainDialog::FormCreate() {
@@ -629,6 +631,7 @@ void TMainDialog::OnSelectDevice(int Tag) {
   FFrameFailureShown = false;
   FVideo->SelectDevice(Tag);
   VideoStarted();
+  RememberSource("device:" + QString::fromStdString(FVideo->DeviceEnumerator().DeviceName(Tag)));
 }
 
 void TMainDialog::File2Click() {
@@ -654,6 +657,7 @@ void TMainDialog::PlayVideoFile(const QString& FileName) {
   FFrameFailureShown = false;
   FVideo->PlayFile(FileName.toStdString());
   VideoStarted();
+  RememberSource("file:" + QFileInfo(FileName).absoluteFilePath());
 }
 
 void TMainDialog::StopVideoMenuItemClick() {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "app/ApplicationWindows.h"
@@ -10,10 +12,30 @@
 
 namespace {
 
+constexpr int kDefaultGrace = 10;
+constexpr int kLongestGrace = 600;
+
 void DescribeOptions(QCommandLineParser& Parser) {
   Parser.setApplicationDescription("Drive the mouse pointer with one hand in front of a camera.");
   Parser.addHelpOption();
   Parser.addVersionOption();
+  Parser.addOption(QCommandLineOption(
+      "start-tracking",
+      "Open the source used last and start tracking after a grace period (what the "
+      "autostart entry of Configuration > Start with my session runs)."));
+  Parser.addOption(QCommandLineOption(
+      "grace",
+      QString("The grace period of --start-tracking in seconds, 0 to %1 (default %2).")
+          .arg(kLongestGrace)
+          .arg(kDefaultGrace),
+      "seconds", QString::number(kDefaultGrace)));
+}
+
+// The grace period, or -1 when the value is no number in range.
+int GraceSeconds(const QCommandLineParser& Parser) {
+  bool ok = false;
+  const int seconds = Parser.value("grace").toInt(&ok);
+  return ok && seconds >= 0 && seconds <= kLongestGrace ? seconds : -1;
 }
 
 // --help, --version and bad options are answered on the terminal, before any window system
@@ -49,6 +71,10 @@ void AnswerOnTerminal(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(PAVREL_VERSION);
     parser.process(core);  // prints and exits
   }
+  if (GraceSeconds(parser) < 0) {
+    std::fprintf(stderr, "pavrel: --grace takes a number of seconds from 0 to %d\n", kLongestGrace);
+    std::exit(1);
+  }
 }
 
 }  // namespace
@@ -68,6 +94,9 @@ int main(int argc, char* argv[]) {
     QObject::connect(windows.MainDialog.get(), &pavrel::TMainDialog::CloseCompleted, &application,
                      &QApplication::quit, Qt::QueuedConnection);
     windows.MainDialog->show();
+    if (parser.isSet("start-tracking")) {
+      windows.MainDialog->StartFromLastSource(GraceSeconds(parser));
+    }
     return QApplication::exec();
   } catch (const std::exception& e) {
     pavrel::ShowMessageBox(pavrel::TMessageKind::StandardError, QString::fromLocal8Bit(e.what()),
