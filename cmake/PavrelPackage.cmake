@@ -69,5 +69,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's X11 platform plugin and the
 # GStreamer elements the video sources build their pipelines from (libav decodes H.264).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-libav")
+# Qt's own translations give its standard buttons and dialogs the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-libav, qt6-translations-l10n")
 include(CPack)

@@ -9,26 +9,53 @@
 
 #include "app/ApplicationWindows.h"
 #include "app/MessageBoxes.h"
+#include "app/Translations.h"
 
 namespace {
 
 constexpr int kDefaultGrace = 10;
 constexpr int kLongestGrace = 600;
 
-void DescribeOptions(QCommandLineParser& Parser) {
-  Parser.setApplicationDescription("Drive the mouse pointer with one hand in front of a camera.");
+// The program's options; with QtOptions also Qt's own (-platform, -display, ...), hidden: the
+// parser that runs before QApplication has taken them out must know them, so that only
+// options nobody knows count as errors.
+void DescribeOptions(QCommandLineParser& Parser, bool QtOptions) {
+  Parser.setApplicationDescription(QCoreApplication::translate(
+      "main", "Drive the mouse pointer with one hand in front of a camera."));
   Parser.addHelpOption();
   Parser.addVersionOption();
   Parser.addOption(QCommandLineOption(
       "start-tracking",
-      "Open the source used last and start tracking after a grace period (what the "
-      "autostart entry of Configuration > Start with my session runs)."));
+      QCoreApplication::translate("main",
+                                  "Open the source used last and start tracking after a grace "
+                                  "period (what the autostart entry of Configuration > Start "
+                                  "with my session runs).")));
   Parser.addOption(QCommandLineOption(
       "grace",
-      QString("The grace period of --start-tracking in seconds, 0 to %1 (default %2).")
+      QCoreApplication::translate("main",
+                                  "The grace period of --start-tracking in seconds, 0 to "
+                                  "%1 (default %2).")
           .arg(kLongestGrace)
           .arg(kDefaultGrace),
-      "seconds", QString::number(kDefaultGrace)));
+      QCoreApplication::translate("main", "seconds"), QString::number(kDefaultGrace)));
+  if (!QtOptions) {
+    return;
+  }
+  Parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  for (const char* name :
+       {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "display", "geometry", "name", "title", "visual",
+        "ncols", "style", "stylesheet", "qmljsdebugger"}) {
+    QCommandLineOption option(name, QString(), "value");
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    Parser.addOption(option);
+  }
+  for (const char* name :
+       {"reverse", "sync", "nograb", "dograb", "cmap", "widgetcount", "testability"}) {
+    QCommandLineOption option(name);
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    Parser.addOption(option);
+  }
 }
 
 // The grace period, or -1 when the value is no number in range.
@@ -46,30 +73,16 @@ void AnswerOnTerminal(int argc, char* argv[]) {
     arguments << QString::fromLocal8Bit(argv[i]);
   }
   QCommandLineParser parser;
-  DescribeOptions(parser);
-  // QApplication takes Qt's own options out of the arguments later; here they are known
-  // but hidden, so that only options nobody knows count as errors.
-  for (const char* name :
-       {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-        "qwindowicon", "qwindowtitle", "session", "display", "geometry", "name", "title", "visual",
-        "ncols", "style", "stylesheet", "qmljsdebugger"}) {
-    QCommandLineOption option(name, QString(), "value");
-    option.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(option);
-  }
-  for (const char* name :
-       {"reverse", "sync", "nograb", "dograb", "cmap", "widgetcount", "testability"}) {
-    QCommandLineOption option(name);
-    option.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(option);
-  }
-  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  DescribeOptions(parser, true);
   if (!parser.parse(arguments) || parser.isSet("help") || parser.isSet("help-all") ||
       parser.isSet("version")) {
     QCoreApplication core(argc, argv);
     QCoreApplication::setApplicationName("pavrel");
     QCoreApplication::setApplicationVersion(PAVREL_VERSION);
-    parser.process(core);  // prints and exits
+    pavrel::InstallTranslations(core);
+    QCommandLineParser translated;  // described again, now in the user's language
+    DescribeOptions(translated, true);
+    translated.process(core);  // prints and exits
   }
   if (GraceSeconds(parser) < 0) {
     std::fprintf(stderr, "pavrel: --grace takes a number of seconds from 0 to %d\n", kLongestGrace);
@@ -85,8 +98,9 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Pavrel");
   QApplication::setApplicationVersion(PAVREL_VERSION);
   QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
+  pavrel::InstallTranslations(application);
   QCommandLineParser parser;
-  DescribeOptions(parser);
+  DescribeOptions(parser, false);
   parser.process(application);
   try {
     pavrel::TApplicationWindows windows;
