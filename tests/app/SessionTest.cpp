@@ -25,7 +25,6 @@
 namespace pavrel {
 namespace {
 
-using test::MakeFrame;
 using test::TRecordedMessages;
 using test::TTemporaryStore;
 using test::WaitFor;
@@ -35,10 +34,7 @@ class SessionTest : public ::testing::Test {
   static void SetUpTestSuite() {
     ClipFolder = new QTemporaryDir;
     ClipPath = ClipFolder->filePath("moving block.avi");
-    test::WriteClip(ClipPath.toStdString(), 150, 30, [](int Index) {
-      const int left = 30 + Index / 3;
-      return MakeFrame(left, 40, left + 24, 80);
-    });
+    test::WriteMovingBlockClip(ClipPath.toStdString(), 150);
   }
   static void TearDownTestSuite() {
     delete ClipFolder;
