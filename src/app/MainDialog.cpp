@@ -29,6 +29,7 @@
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
+#include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "settings/dialog/ConfigurationDialog.h"
 #include "settings/dialog/UpdateTrackerParamsEvent.h"
@@ -206,6 +207,9 @@ void TMainDialog::BuildMenus() {
   StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", tr("Stop Tracking"),
                                  &TMainDialog::StopTrackingMenuItemClick);
   StopTrackingMenuItem->setEnabled(false);
+  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", "Calibrate Hand",
+                                  &TMainDialog::CalibrateHandMenuItemClick);
+  CalibrateHandMenuItem->setCheckable(true);
   SetTrackerMenuEnabled(false);
 
   Configuration1 = MainMenu->addMenu(tr("Configuration"));
@@ -283,6 +287,11 @@ void TMainDialog::FormCreate() {
   TrackerParameters = DefaultParameters();
   ReadUserStore(TrackerParameters);
   TheTracker->SetParameters(TrackerParameters);
+  // The learned colour model, when the store says it is the one in use.
+  FSkinExamples = ReadStoredColourModel();
+  if (FSkinExamples) {
+    TheTracker->SetSkinModel(std::make_shared<const TSkinModel>(*FSkinExamples));
+  }
   // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
   // image, which starts black.
   FPipeline = std::make_unique<TFramePipeline>(*TheTracker, *TheTranslator);
@@ -493,6 +502,9 @@ void TMainDialog::FormCloseQuery() {
   ReleaseObjects();
   // 5. The parameters of the moment, calibration included.
   WriteUserStore(TrackerParameters);
+  if (FColourModelChanged) {
+    WriteStoredColourModel(FSkinExamples);
+  }
   FClosed = true;
 }
 
@@ -610,6 +622,11 @@ void TMainDialog::RenderedImageClick() {
   if (Released()) {
     return;
   }
+  if (CalibrateHandMenuItem->isChecked()) {
+    const QPoint at = RenderedImage->LastClickPixel();
+    CalibrateHandAt(at.x(), at.y());
+    return;
+  }
   if (!HueImageItem->isChecked()) {
     return;
   }
@@ -618,6 +635,26 @@ void TMainDialog::RenderedImageClick() {
   CalibrateHueBounds(FPipeline->ViewSource(), TrackerParameters.LHueBound,
                      TrackerParameters.HHueBound);
   TheTracker->SetParameters(TrackerParameters);
+  if (FSkinExamples) {
+    // Calibrating the bounds puts the bounds back in use.
+    FSkinExamples.reset();
+    FColourModelChanged = true;
+    TheTracker->SetSkinModel(nullptr);
+  }
+}
+
+void TMainDialog::CalibrateHandMenuItemClick() {
+  // The item checks and unchecks itself; checked means armed.
+}
+
+void TMainDialog::CalibrateHandAt(int Column, int Row) {
+  if (Released()) {
+    return;
+  }
+  TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
+  FPipeline->CalibrateHand(Column, Row, examples);
+  FSkinExamples = examples;
+  FColourModelChanged = true;
 }
 
 // Configuration menu ------------------------------------------------------------------

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "app/MessageBoxes.h"
 #include "pipeline/FramePipeline.h"
+#include "tracking/SkinModel.h"
 #include "tracking/TrackerTypes.h"
 
 class QAction;
@@ -80,6 +82,8 @@ class TMainDialog : public QMainWindow {
   QMenu* TrackerMenuItem = nullptr;
   QAction* StartTrackingMenuItem = nullptr;
   QAction* StopTrackingMenuItem = nullptr;
+  // Checked while armed: the next clicks on the processed view calibrate the hand.
+  QAction* CalibrateHandMenuItem = nullptr;
   QMenu* Configuration1 = nullptr;
   QAction* AdjustTrackerParameters1 = nullptr;
   QAction* StartWithSessionMenuItem = nullptr;
@@ -120,6 +124,12 @@ class TMainDialog : public QMainWindow {
   void SaveSettings1Click();
   void StartTrackingMenuItemClick();
   void StopTrackingMenuItemClick();
+  void CalibrateHandMenuItemClick();
+  // Hand calibration as a click at (Column, Row) of the 160 x 120 picture: the learned colour
+  // model replaces the six bounds from the next frame on; a further click refines it.
+  void CalibrateHandAt(int Column, int Row);
+  // Whether a learned colour model is in use.
+  bool LearnedColourModel() const { return FSkinExamples.has_value(); }
   void AdjustTrackerParameters1Click();
   void StopVideoMenuItemClick();
   void File2Click();
@@ -217,6 +227,9 @@ class TMainDialog : public QMainWindow {
   bool FDesktopNoticeShown = false;
   std::unique_ptr<TMouseTranslator> TheTranslator;
   std::unique_ptr<TFramePipeline> FPipeline;
+  // The learned model's examples while it is in use; stored at close when changed.
+  std::optional<TSkinExamples> FSkinExamples;
+  bool FColourModelChanged = false;
 
   QString FOpenDialogFileName;
   QString FLastSource;
