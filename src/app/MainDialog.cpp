@@ -207,7 +207,7 @@ void TMainDialog::BuildMenus() {
   StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", tr("Stop Tracking"),
                                  &TMainDialog::StopTrackingMenuItemClick);
   StopTrackingMenuItem->setEnabled(false);
-  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", "Calibrate Hand",
+  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", tr("Calibrate Hand"),
                                   &TMainDialog::CalibrateHandMenuItemClick);
   CalibrateHandMenuItem->setCheckable(true);
   SetTrackerMenuEnabled(false);

@@ -279,6 +279,10 @@ Die Verfolgung läuft und zeigt die erkannten Aktionen, aber Zeiger und Fenster 
             <numerusform>Pavrel - Verfolgung startet in %n s</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Calibrate Hand</source>
+        <translation>Hand kalibrieren</translation>
+    </message>
 </context>
 <context>
     <name>pavrel::TStopTrackingDialog</name>
