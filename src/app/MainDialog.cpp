@@ -500,10 +500,20 @@ void TMainDialog::closeEvent(QCloseEvent* Event) {
 void TMainDialog::FormCloseQuery() {
   // 1. to 4.: timer off, video stopped and torn down before anything a frame uses is freed.
   ReleaseObjects();
-  // 5. The parameters of the moment, calibration included.
-  WriteUserStore(TrackerParameters);
+  // 5. The parameters of the moment, calibration included, and a colour model learned in
+  // this session. A store that cannot be written stays as it was, and the user is told
+  // where and why before the program ends.
+  std::string storeError;
+  bool stored = WriteUserStore(TrackerParameters, UserStorePath(), &storeError);
   if (FColourModelChanged) {
-    WriteStoredColourModel(FSkinExamples);
+    std::string modelError;
+    if (!WriteStoredColourModel(FSkinExamples, UserStorePath(), &modelError) && stored) {
+      stored = false;
+      storeError = modelError;
+    }
+  }
+  if (!stored) {
+    ShowMessage(TMessageKind::StandardError, QString::fromLocal8Bit(storeError));
   }
   FClosed = true;
 }

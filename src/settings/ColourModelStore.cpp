@@ -17,12 +17,12 @@ std::optional<TSkinExamples> ReadStoredColourModel(const std::filesystem::path& 
 }
 
 bool WriteStoredColourModel(const std::optional<TSkinExamples>& Learned,
-                            const std::filesystem::path& Path) {
+                            const std::filesystem::path& Path, std::string* Error) {
   TStoreValues values{{ColourModelValueName, Learned ? "learned" : "seed"}};
   if (Learned) {
     values[ColourModelDataValueName] = Learned->ToText();
   }
-  return WriteUserStoreValues(values, Path);
+  return WriteUserStoreValues(values, Path, Error);
 }
 
 }  // namespace pavrel

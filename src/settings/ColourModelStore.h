@@ -22,8 +22,10 @@ std::optional<TSkinExamples> ReadStoredColourModel(
     const std::filesystem::path& Path = UserStorePath());
 
 // Stores the model in use: the learned one with its examples, or the seed's (nothing), which
-// keeps the last learned data for later. Returns false when nothing could be written.
+// keeps the last learned data for later. Returns false when nothing could be written, with
+// Error as for WriteUserStore.
 bool WriteStoredColourModel(const std::optional<TSkinExamples>& Learned,
-                            const std::filesystem::path& Path = UserStorePath());
+                            const std::filesystem::path& Path = UserStorePath(),
+                            std::string* Error = nullptr);
 
 }  // namespace pavrel

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -132,6 +133,10 @@ void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
     double ratio = 0;
     if (!ParseWhole(value, ratio)) {
       throw EUsageError("HeightToWidthRatio needs a number, got \"" + value + "\"");
+    }
+    // from_chars takes "inf" and "nan": the tracker cannot use them and no file keeps them.
+    if (!std::isfinite(ratio)) {
+      throw EUsageError("HeightToWidthRatio needs a finite number, got \"" + value + "\"");
     }
     Params.HeightToWidthRatio = ratio;
     return;

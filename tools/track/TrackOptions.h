@@ -43,7 +43,7 @@ TTrackerParameters StartupParameters();
 const std::vector<std::string>& ParameterNames();
 
 // Applies one NAME=VALUE to Params. Raises EUsageError for an unknown name or a value that is
-// not a whole number (a real number for HeightToWidthRatio) of the field's range.
+// not a whole number (a finite real number for HeightToWidthRatio) of the field's range.
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
 
 // The set a run uses: the start-up defaults, then the per-user store or a settings file,
