@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QTimer>
 #include <algorithm>
+#include <string>
 
 #include "app/Autostart.h"
 #include "app/MainDialog.h"
@@ -46,8 +47,12 @@ void TMainDialog::StartWithSessionMenuItemClick() {
 void TMainDialog::RememberSource(const QString& Source) {
   FLastSource = Source;
   // Only a session start reads it back, so the store is left alone unless one is wanted.
-  if (StartWithSessionMenuItem->isChecked()) {
-    WriteUserStoreValues({{kLastSourceValue, Source.toStdString()}});
+  std::string error;
+  if (StartWithSessionMenuItem->isChecked() &&
+      !WriteUserStoreValues({{kLastSourceValue, Source.toStdString()}}, UserStorePath(), &error)) {
+    ShowMessage(
+        TMessageKind::StandardError,
+        tr("The source to start with cannot be remembered: %1").arg(QString::fromLocal8Bit(error)));
   }
 }
 

@@ -149,6 +149,23 @@ TEST_F(SessionTest, TheStoreRemembersTheSourceOnlyWhileTheSessionStartIsOn) {
   EXPECT_EQ(Messages.Count(), 0u);
 }
 
+TEST_F(SessionTest, AStoreThatCannotBeWrittenIsReportedWhenASourceIsToBeRemembered) {
+  // A file where the store's folder belongs.
+  QFile blocker(Store.Folder() + "/Quillon software");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  Open();
+  Main->StartWithSessionMenuItem->trigger();
+  EXPECT_EQ(Messages.Count(), 0u);  // nothing to remember yet
+  Main->PlayVideoFile(ClipPath);
+  ASSERT_EQ(Messages.Count(), 1u);
+  EXPECT_EQ(Messages.Entries()[0].Kind, TMessageKind::StandardError);
+  EXPECT_TRUE(
+      Messages.Entries()[0].Text.startsWith("The source to start with cannot be remembered: "))
+      << Messages.Entries()[0].Text.toStdString();
+  EXPECT_TRUE(Main->Timer->isActive());  // the video plays all the same
+}
+
 TEST_F(SessionTest, StartTrackingOpensTheLastSourceAndStartsAfterTheCountdown) {
   ASSERT_TRUE(WriteUserStoreValues({{kLastSourceValue, "file:" + ClipPath.toStdString()}}));
   Open();

@@ -283,6 +283,10 @@ Die Verfolgung läuft und zeigt die erkannten Aktionen, aber Zeiger und Fenster 
         <source>Calibrate Hand</source>
         <translation>Hand kalibrieren</translation>
     </message>
+    <message>
+        <source>The source to start with cannot be remembered: %1</source>
+        <translation>Die Quelle für den Start lässt sich nicht speichern: %1</translation>
+    </message>
 </context>
 <context>
     <name>pavrel::TStopTrackingDialog</name>
