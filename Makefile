@@ -4,7 +4,7 @@ BUILD     ?= build
 CMAKE_ARGS ?=
 export XDG_RUNTIME_DIR ?= /tmp/pavrel-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test bench bench-footage asan-test tsan-test fuzz install clean
+.PHONY: all deps configure build run test bench bench-footage asan-test tsan-test fuzz install package clean
 
 all: build
 
@@ -60,6 +60,10 @@ bench-footage:
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package: $(BUILD)/pavrel_<version>-1_<arch>.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-bench

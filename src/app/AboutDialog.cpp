@@ -25,7 +25,7 @@ TAboutDialog::TAboutDialog(QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName("AboutDialog");
-  setWindowTitle("About");
+  setWindowTitle(tr("About"));
   setFont(SansSerifFont(11));
   setFixedSize(298, 153);
   setModal(true);
@@ -35,15 +35,15 @@ TAboutDialog::TAboutDialog(QWidget* Parent)
   ApplicationInformation->setObjectName("ApplicationInformation");
   ApplicationInformation->setGeometry(8, 8, 281, 105);
 
-  ProductName = new QLabel("Product Name", ApplicationInformation);
+  ProductName = new QLabel(tr("Product Name"), ApplicationInformation);
   ProductName->setObjectName("ProductName");
   ProductName->move(8, 8);
-  Version = new QLabel("Thesis Version", ApplicationInformation);
+  Version = new QLabel(tr("Thesis Version"), ApplicationInformation);
   Version->setObjectName("Version");
   Version->move(8, 24);
   Version->adjustSize();
 
-  OKButton = new QPushButton("OK", this);
+  OKButton = new QPushButton(tr("OK"), this);
   OKButton->setObjectName("OKButton");
   OKButton->setGeometry(207, 124, 75, 25);
   OKButton->setDefault(true);

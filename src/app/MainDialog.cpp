@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -56,6 +57,24 @@ QString MenuCaption(const std::string& Name) {
   return QString::fromStdString(Name).replace('&', "&&");
 }
 
+// The tracker names its actions in English; the wheel marks after two spaces stay as they are.
+const char* const kActionNames[] = {
+    QT_TRANSLATE_NOOP("Action", "No Action"),   QT_TRANSLATE_NOOP("Action", "Mouse Up"),
+    QT_TRANSLATE_NOOP("Action", "Mouse Down"),  QT_TRANSLATE_NOOP("Action", "Minimize"),
+    QT_TRANSLATE_NOOP("Action", "Next Window"), QT_TRANSLATE_NOOP("Action", "Undefined")};
+
+QString TranslatedActionCaption(const std::string& Caption) {
+  const std::size_t marks = Caption.find("  ");
+  const std::string name = Caption.substr(0, marks);
+  for (const char* known : kActionNames) {
+    if (name == known) {
+      return QCoreApplication::translate("Action", known) +
+             QString::fromStdString(marks == std::string::npos ? "" : Caption.substr(marks));
+    }
+  }
+  return QString::fromStdString(Caption);
+}
+
 }  // namespace
 
 TMainDialog::TMainDialog(TMainDialogOptions Options) : FOptions(std::move(Options)) {
@@ -104,7 +123,7 @@ void TMainDialog::BuildLayout() {
   setCentralWidget(ClientArea);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-  VideoDisplay = new QGroupBox("Video", ClientArea);
+  VideoDisplay = new QGroupBox(tr("Video"), ClientArea);
   VideoDisplay->setObjectName("VideoDisplay");
   VideoDisplay->setGeometry(0, 0, 345, 169);
 
@@ -117,21 +136,22 @@ void TMainDialog::BuildLayout() {
   RenderedImage->setGeometry(177, 16, kFrameWidth, kFrameHeight);
   RenderedImage->SetOnClick([this] { Guarded([this] { RenderedImageClick(); }); });
 
-  RawVideoStream = new QLabel("Raw Video Stream", VideoDisplay);
+  RawVideoStream = new QLabel(tr("Raw Video Stream"), VideoDisplay);
   RawVideoStream->setObjectName("RawVideoStream");
   RawVideoStream->setGeometry(8, 144, 161, 13);
   RawVideoStream->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  RenderedVideoStream = new QLabel("Rendered Video Stream", VideoDisplay);
+  RenderedVideoStream = new QLabel(tr("Rendered Video Stream"), VideoDisplay);
   RenderedVideoStream->setObjectName("RenderedVideoStream");
   RenderedVideoStream->setGeometry(176, 144, 161, 13);
   RenderedVideoStream->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-  MouseActionDisplay = new QGroupBox("Mouse Action", ClientArea);
+  MouseActionDisplay = new QGroupBox(tr("Mouse Action"), ClientArea);
   MouseActionDisplay->setObjectName("MouseActionDisplay");
   MouseActionDisplay->setGeometry(0, 176, 345, 65);
 
-  ActionDisplay = new QLabel("No Action", MouseActionDisplay);
+  ActionDisplay =
+      new QLabel(QCoreApplication::translate("Action", "No Action"), MouseActionDisplay);
   ActionDisplay->setObjectName("ActionDisplay");
   ActionDisplay->setGeometry(8, 16, 329, 41);
   ActionDisplay->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -188,31 +208,31 @@ void TMainDialog::BuildMenus() {
   // The menu bar belongs to the window on every platform, as the window's size assumes.
   MainMenu->setNativeMenuBar(false);
 
-  File1 = MainMenu->addMenu("File");
+  File1 = MainMenu->addMenu(tr("File"));
   File1->setObjectName("File1");
   OpenSettings1 =
-      command(File1, "OpenSettings1", "Open Settings...", &TMainDialog::OpenSettings1Click);
+      command(File1, "OpenSettings1", tr("Open Settings..."), &TMainDialog::OpenSettings1Click);
   SaveSettings1 =
-      command(File1, "SaveSettings1", "Save Settings...", &TMainDialog::SaveSettings1Click);
+      command(File1, "SaveSettings1", tr("Save Settings..."), &TMainDialog::SaveSettings1Click);
   N1 = separator(File1, "N1");
-  Exit1 = command(File1, "Exit1", "Exit", &TMainDialog::Exit1Click);
+  Exit1 = command(File1, "Exit1", tr("Exit"), &TMainDialog::Exit1Click);
 
-  TrackerMenuItem = MainMenu->addMenu("Tracker");
+  TrackerMenuItem = MainMenu->addMenu(tr("Tracker"));
   TrackerMenuItem->setObjectName("TrackerMenuItem");
-  StartTrackingMenuItem = command(TrackerMenuItem, "StartTrackingMenuItem", "Start Tracking",
+  StartTrackingMenuItem = command(TrackerMenuItem, "StartTrackingMenuItem", tr("Start Tracking"),
                                   &TMainDialog::StartTrackingMenuItemClick);
-  StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", "Stop Tracking",
+  StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", tr("Stop Tracking"),
                                  &TMainDialog::StopTrackingMenuItemClick);
   StopTrackingMenuItem->setEnabled(false);
-  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", "Calibrate Hand",
+  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", tr("Calibrate Hand"),
                                   &TMainDialog::CalibrateHandMenuItemClick);
   CalibrateHandMenuItem->setCheckable(true);
   SetTrackerMenuEnabled(false);
 
-  Configuration1 = MainMenu->addMenu("Configuration");
+  Configuration1 = MainMenu->addMenu(tr("Configuration"));
   Configuration1->setObjectName("Configuration1");
   AdjustTrackerParameters1 =
-      command(Configuration1, "AdjustTrackerParameters1", "Adjust Tracker Parameters...",
+      command(Configuration1, "AdjustTrackerParameters1", tr("Adjust Tracker Parameters..."),
               &TMainDialog::AdjustTrackerParameters1Click);
   PointerSettings1 = command(Configuration1, "PointerSettings1", "Pointer...",
                              &TMainDialog::PointerSettings1Click);
@@ -231,17 +251,17 @@ void TMainDialog::BuildMenus() {
                                  &TMainDialog::HandDetectorMenuItemClick);
   HandDetectorMenuItem->setCheckable(true);
 
-  DeviceMenu = MainMenu->addMenu("Source");
+  DeviceMenu = MainMenu->addMenu(tr("Source"));
   DeviceMenu->setObjectName("DeviceMenu");
-  StopVideoMenuItem =
-      command(DeviceMenu, "StopVideoMenuItem", "Stop Video", &TMainDialog::StopVideoMenuItemClick);
+  StopVideoMenuItem = command(DeviceMenu, "StopVideoMenuItem", tr("Stop Video"),
+                              &TMainDialog::StopVideoMenuItemClick);
   N5 = separator(DeviceMenu, "N5");
-  File2 = command(DeviceMenu, "File2", "File...", &TMainDialog::File2Click);
+  File2 = command(DeviceMenu, "File2", tr("File..."), &TMainDialog::File2Click);
   N2 = separator(DeviceMenu, "N2");
 
-  Help1 = MainMenu->addMenu("Help");
+  Help1 = MainMenu->addMenu(tr("Help"));
   Help1->setObjectName("Help1");
-  About1 = command(Help1, "About1", "About", &TMainDialog::About1Click);
+  About1 = command(Help1, "About1", tr("About"), &TMainDialog::About1Click);
 
   // After the existing items: the menu bar keeps its five menus.
   DesktopMenu = Configuration1->addMenu("Desktop");
@@ -265,16 +285,16 @@ void TMainDialog::BuildMenus() {
   VideoPopupMenu = new QMenu(this);
   VideoPopupMenu->setObjectName("VideoPopupMenu");
   SaveCurrentImagetoBitmap1 =
-      command(VideoPopupMenu, "SaveCurrentImagetoBitmap1", "Save Frame To Bitmap...",
+      command(VideoPopupMenu, "SaveCurrentImagetoBitmap1", tr("Save Frame To Bitmap..."),
               &TMainDialog::SaveCurrentImagetoBitmap1Click);
   N3 = separator(VideoPopupMenu, "N3");
   ViewModeGroup = new QActionGroup(this);
   ViewModeGroup->setExclusive(true);
   RGBImageItem =
-      command(VideoPopupMenu, "RGBImageItem", "RGB Video", &TMainDialog::RGBImageItemClick);
+      command(VideoPopupMenu, "RGBImageItem", tr("RGB Video"), &TMainDialog::RGBImageItemClick);
   HueImageItem =
-      command(VideoPopupMenu, "HueImageItem", "Hue Video", &TMainDialog::HueImageItemClick);
-  HandImageItem = command(VideoPopupMenu, "HandImageItem", "Back Projection Video",
+      command(VideoPopupMenu, "HueImageItem", tr("Hue Video"), &TMainDialog::HueImageItemClick);
+  HandImageItem = command(VideoPopupMenu, "HandImageItem", tr("Back Projection Video"),
                           &TMainDialog::HandImageItemClick);
   for (QAction* item : {RGBImageItem, HueImageItem, HandImageItem}) {
     item->setCheckable(true);
@@ -282,11 +302,13 @@ void TMainDialog::BuildMenus() {
   }
   RGBImageItem->setChecked(true);
   N6 = separator(VideoPopupMenu, "N6");
-  OnScreenDisplayMenuItem = command(VideoPopupMenu, "OnScreenDisplayMenuItem", "On Screen Display",
-                                    &TMainDialog::OnScreenDisplayMenuItemClick);
+  OnScreenDisplayMenuItem =
+      command(VideoPopupMenu, "OnScreenDisplayMenuItem", tr("On Screen Display"),
+              &TMainDialog::OnScreenDisplayMenuItemClick);
   OnScreenDisplayMenuItem->setCheckable(true);
   OnScreenDisplayMenuItem->setChecked(true);
   RenderedImage->SetPopupMenu(VideoPopupMenu);
+  BuildSessionMenu();
 }
 
 void TMainDialog::FormCreate() {
@@ -415,7 +437,7 @@ void TMainDialog::ConnectStreamingSignals() {
           message = FPendingFailure;
         }
         ShowMessage(TMessageKind::StandardError,
-                    QString("A video frame could not be processed: %1").arg(message));
+                    tr("A video frame could not be processed: %1").arg(message));
       },
       Qt::QueuedConnection);
 }
@@ -427,7 +449,7 @@ void TMainDialog::ApplyLabel() {
     std::scoped_lock lock(FHandOverMutex);
     label = FPendingLabel;
   }
-  const QString caption = QString::fromStdString(label.Caption);
+  const QString caption = TranslatedActionCaption(label.Caption);
   if (ActionDisplay->text() != caption) {
     ActionDisplay->setText(caption);
   }
@@ -447,7 +469,7 @@ void TMainDialog::TheSampleGrabberBuffer() {
   } catch (const std::exception& e) {
     FrameFailed(QString::fromLocal8Bit(e.what()));
   } catch (...) {
-    FrameFailed("Unknown error");
+    FrameFailed(tr("Unknown error"));
   }
 }
 
@@ -605,7 +627,7 @@ void TMainDialog::About1Click() {
 }
 
 void TMainDialog::OpenSettings1Click() {
-  OpenDialog->setNameFilter("Pavrel configuration files (*.pvl *.PVL)");
+  OpenDialog->setNameFilter(tr("Pavrel configuration files (*.pvl *.PVL)"));
   OpenDialog->setDefaultSuffix("pvl");
   OpenDialog->selectFile(FOpenDialogFileName);
   if (OpenDialog->exec() != QDialog::Accepted || OpenDialog->selectedFiles().isEmpty()) {
@@ -618,7 +640,7 @@ void TMainDialog::OpenSettings1Click() {
 }
 
 void TMainDialog::SaveSettings1Click() {
-  SaveDialog->setNameFilter("Pavrel files (*.pvl *.PVL)");
+  SaveDialog->setNameFilter(tr("Pavrel files (*.pvl *.PVL)"));
   SaveDialog->setDefaultSuffix("pvl");
   if (SaveDialog->exec() != QDialog::Accepted || SaveDialog->selectedFiles().isEmpty()) {
     return;
@@ -647,8 +669,8 @@ void TMainDialog::StartTrackingMenuItemClick() {
   if (!PointerActionsAvailable() && !FDesktopNoticeShown) {
     FDesktopNoticeShown = true;
     ShowMessage(TMessageKind::Information,
-                QString("Pointer actions are not available: %1\nTracking runs and shows the "
-                        "recognised actions, but the pointer and the windows are left alone.")
+                tr("Pointer actions are not available: %1\nTracking runs and shows the "
+                   "recognised actions, but the pointer and the windows are left alone.")
                     .arg(FDesktopError));
   }
 }
@@ -862,10 +884,11 @@ void TMainDialog::OnSelectDevice(int Tag) {
   FFrameFailureShown = false;
   FVideo->SelectDevice(Tag);
   VideoStarted();
+  RememberSource("device:" + QString::fromStdString(FVideo->DeviceEnumerator().DeviceName(Tag)));
 }
 
 void TMainDialog::File2Click() {
-  OpenDialog->setNameFilter("Video Files (*)");
+  OpenDialog->setNameFilter(tr("Video Files (*)"));
   // A video file's name is taken as typed; no settings extension is added to it.
   OpenDialog->setDefaultSuffix(QString());
   FOpenDialogFileName.clear();
@@ -887,6 +910,7 @@ void TMainDialog::PlayVideoFile(const QString& FileName) {
   FFrameFailureShown = false;
   FVideo->PlayFile(FileName.toStdString());
   VideoStarted();
+  RememberSource("file:" + QFileInfo(FileName).absoluteFilePath());
 }
 
 void TMainDialog::StopVideoMenuItemClick() {

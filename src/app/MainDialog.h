@@ -49,6 +49,8 @@ struct TMainDialogOptions {
   std::optional<TDesktopKind> DesktopChoice;
   // Shows the message boxes. Empty: real, modal boxes.
   TMessageSink MessageSink;
+  // The program the autostart entry starts. Empty: AutostartProgram().
+  QString AutostartProgram;
 };
 
 // The main window. It owns every long-lived object (video, tracker, translator, desktop,
@@ -98,6 +100,7 @@ class TMainDialog : public QMainWindow {
   // Checked: the learned palm detector confirms the hand; without one nothing acts. Kept in
   // the per-user store as HandDetectorValue.
   QAction* HandDetectorMenuItem = nullptr;
+  QAction* StartWithSessionMenuItem = nullptr;
   QMenu* DeviceMenu = nullptr;
   QAction* StopVideoMenuItem = nullptr;
   QAction* N5 = nullptr;
@@ -174,6 +177,17 @@ class TMainDialog : public QMainWindow {
   void RenderedImageClick();
   void WMStopTracker();
   void WMUpdateTrackerParamsHandler(const TTrackerParameters& Params);
+  // Configuration > Start with my session: writes or removes the autostart entry; while it
+  // is on, the store remembers each source opened (kLastSourceValue).
+  void StartWithSessionMenuItemClick();
+
+  // pavrel --start-tracking: opens the remembered source and starts tracking once
+  // GraceSeconds have passed, counting down in the window title. Choosing Start Tracking or
+  // Stop Video meanwhile takes over.
+  void StartFromLastSource(int GraceSeconds);
+  // The source opened last ("file:PATH", "device:NAME"); empty before the first.
+  QString LastSource() const { return FLastSource; }
+  bool StartCountdownRunning() const;
 
   // The bodies of Source > File... (after its dialog) and of a device item: start the video,
   // the frame-rate timer and the Tracker menu. Raise when the video cannot start.
@@ -216,6 +230,10 @@ class TMainDialog : public QMainWindow {
  private:
   void BuildLayout();
   void BuildMenus();
+  void BuildSessionMenu();
+  void RememberSource(const QString& Source);
+  void OpenLastSource(const QString& Source);
+  void StartCountdownTick();
   void FormCreate();
   void ConnectStreamingSignals();
   void FormCloseQuery();
@@ -253,6 +271,9 @@ class TMainDialog : public QMainWindow {
   bool FColourModelChanged = false;
 
   QString FOpenDialogFileName;
+  QString FLastSource;
+  QTimer* FStartCountdown = nullptr;
+  int FStartCountdownLeft = 0;
   bool FClosed = false;
   bool FCentred = false;
 

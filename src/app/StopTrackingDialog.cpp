@@ -14,7 +14,7 @@ TStopTrackingDialog::TStopTrackingDialog(QWidget* Parent)
     : QWidget(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowStaysOnTopHint) {
   setObjectName("StopTrackingDialog");
-  setWindowTitle("Stop Tracking");
+  setWindowTitle(tr("Stop Tracking"));
   setFont(SansSerifFont(11));
   setFixedSize(439, 159);
   // Opens where it was designed, not centred.
@@ -22,7 +22,7 @@ TStopTrackingDialog::TStopTrackingDialog(QWidget* Parent)
   // The main window's close ends the program, whether or not this window is shown.
   setAttribute(Qt::WA_QuitOnClose, false);
 
-  StopButton = new QPushButton("Stop Tracking", this);
+  StopButton = new QPushButton(tr("Stop Tracking"), this);
   StopButton->setObjectName("StopButton");
   StopButton->setGeometry(8, 8, 425, 145);
   StopButton->setFont(SansSerifFont(32, true));

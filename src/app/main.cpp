@@ -1,20 +1,78 @@
 // Pavrel: drive the mouse pointer with one hand in front of a camera.
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIcon>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
 
 #include "app/ApplicationWindows.h"
 #include "app/MessageBoxes.h"
 #include "app/RemoteControl.h"
+#include "app/Translations.h"
 #include "desktop/DesktopChoice.h"
 
 namespace {
+
+constexpr int kDefaultGrace = 10;
+constexpr int kLongestGrace = 600;
+
+// The program's options; with QtOptions also Qt's own (-platform, -display, ...), hidden: the
+// parser that runs before QApplication has taken them out must know them, so that only
+// options nobody knows count as errors.
+void DescribeOptions(QCommandLineParser& Parser, bool QtOptions) {
+  Parser.setApplicationDescription(QCoreApplication::translate(
+      "main", "Drive the mouse pointer with one hand in front of a camera."));
+  Parser.addHelpOption();
+  Parser.addVersionOption();
+  Parser.addOption(QCommandLineOption(
+      "start-tracking",
+      QCoreApplication::translate("main",
+                                  "Open the source used last and start tracking after a grace "
+                                  "period (what the autostart entry of Configuration > Start "
+                                  "with my session runs).")));
+  Parser.addOption(QCommandLineOption(
+      "grace",
+      QCoreApplication::translate("main",
+                                  "The grace period of --start-tracking in seconds, 0 to "
+                                  "%1 (default %2).")
+          .arg(kLongestGrace)
+          .arg(kDefaultGrace),
+      QCoreApplication::translate("main", "seconds"), QString::number(kDefaultGrace)));
+  Parser.addOption(QCommandLineOption(
+      "desktop",
+      QCoreApplication::translate("main",
+                                  "The desktop backend: auto (chosen from the session), x11, "
+                                  "portal, wlroots or uinput."),
+      QCoreApplication::translate("main", "name")));
+  Parser.addOption(QCommandLineOption(
+      "toggle-tracking",
+      QCoreApplication::translate("main", "Start or stop tracking in the running Pavrel.")));
+  Parser.addOption(QCommandLineOption(
+      "toggle-dwell",
+      QCoreApplication::translate("main", "Switch dwell click on or off in the running Pavrel.")));
+  if (!QtOptions) {
+    return;
+  }
+  Parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  for (const char* name :
+       {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+        "qwindowicon", "qwindowtitle", "session", "display", "geometry", "name", "title", "visual",
+        "ncols", "style", "stylesheet", "qmljsdebugger"}) {
+    QCommandLineOption option(name, QString(), "value");
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    Parser.addOption(option);
+  }
+  for (const char* name :
+       {"reverse", "sync", "nograb", "dograb", "cmap", "widgetcount", "testability"}) {
+    QCommandLineOption option(name);
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    Parser.addOption(option);
+  }
+}
 
 // `pavrel --toggle-tracking` and `pavrel --toggle-dwell` talk to the running instance.
 int SendCommand(int argc, char* argv[], const QString& Command) {
@@ -29,49 +87,65 @@ int SendCommand(int argc, char* argv[], const QString& Command) {
   }
 }
 
+// The grace period, or -1 when the value is no number in range.
+int GraceSeconds(const QCommandLineParser& Parser) {
+  bool ok = false;
+  const int seconds = Parser.value("grace").toInt(&ok);
+  return ok && seconds >= 0 && seconds <= kLongestGrace ? seconds : -1;
+}
+
+// --help, --version and bad options are answered on the terminal, before any window system
+// is needed, so they work without a display.
+void AnswerOnTerminal(int argc, char* argv[]) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments << QString::fromLocal8Bit(argv[i]);
+  }
+  QCommandLineParser parser;
+  DescribeOptions(parser, true);
+  if (!parser.parse(arguments) || parser.isSet("help") || parser.isSet("help-all") ||
+      parser.isSet("version")) {
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName("pavrel");
+    QCoreApplication::setApplicationVersion(PAVREL_VERSION);
+    pavrel::InstallTranslations(core);
+    QCommandLineParser translated;  // described again, now in the user's language
+    DescribeOptions(translated, true);
+    translated.process(core);  // prints and exits
+  }
+  if (GraceSeconds(parser) < 0) {
+    std::fprintf(stderr, "pavrel: --grace takes a number of seconds from 0 to %d\n", kLongestGrace);
+    std::exit(1);
+  }
+  if (parser.isSet("desktop") &&
+      !pavrel::ParseDesktopKind(parser.value("desktop").toStdString())) {
+    std::fprintf(stderr, "pavrel: --desktop needs auto, x11, portal, wlroots or uinput, got \"%s\"\n",
+                 parser.value("desktop").toLocal8Bit().constData());
+    std::exit(2);
+  }
+  if (parser.isSet("toggle-tracking")) {
+    std::exit(SendCommand(argc, argv, "toggle-tracking"));
+  }
+  if (parser.isSet("toggle-dwell")) {
+    std::exit(SendCommand(argc, argv, "toggle-dwell"));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  for (int i = 1; i < argc; ++i) {
-    const QString argument = QString::fromLocal8Bit(argv[i]);
-    if (argument == "--toggle-tracking") {
-      return SendCommand(argc, argv, "toggle-tracking");
-    }
-    if (argument == "--toggle-dwell") {
-      return SendCommand(argc, argv, "toggle-dwell");
-    }
-    if (argument == "--help") {
-      std::printf(
-          "Usage: pavrel [--desktop=auto|x11|portal|wlroots|uinput]\n"
-          "                                 start Pavrel, driving the desktop through that backend\n"
-          "       pavrel --toggle-tracking  start or stop tracking in the running Pavrel\n"
-          "       pavrel --toggle-dwell     switch dwell click on or off in the running Pavrel\n");
-      return 0;
-    }
-  }
+  AnswerOnTerminal(argc, argv);
   QApplication application(argc, argv);
   QApplication::setApplicationName("Pavrel");
+  QApplication::setApplicationVersion(PAVREL_VERSION);
   QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
+  pavrel::InstallTranslations(application);
+  QCommandLineParser parser;
+  DescribeOptions(parser, false);
+  parser.process(application);
   pavrel::TMainDialogOptions options;
-  // Qt has taken its own options; --desktop=NAME is the one the program knows.
-  const QStringList arguments = QApplication::arguments();
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    QString value;
-    if (arguments[i].startsWith("--desktop=")) {
-      value = arguments[i].mid(10);
-    } else if (arguments[i] == "--desktop" && i + 1 < arguments.size()) {
-      value = arguments[++i];
-    } else {
-      std::cerr << "pavrel: ignoring the unknown argument \"" << arguments[i].toStdString()
-                << "\" (usage: pavrel [--desktop=auto|x11|portal|wlroots|uinput])\n";
-      continue;
-    }
-    options.DesktopChoice = pavrel::ParseDesktopKind(value.toStdString());
-    if (!options.DesktopChoice) {
-      std::cerr << "pavrel: --desktop needs auto, x11, portal, wlroots or uinput, got \""
-                << value.toStdString() << "\"\n";
-      return 2;
-    }
+  if (parser.isSet("desktop")) {
+    options.DesktopChoice = pavrel::ParseDesktopKind(parser.value("desktop").toStdString());
   }
   try {
     pavrel::TApplicationWindows windows(options);
@@ -93,6 +167,9 @@ int main(int argc, char* argv[]) {
       }
     }
     windows.MainDialog->show();
+    if (parser.isSet("start-tracking")) {
+      windows.MainDialog->StartFromLastSource(GraceSeconds(parser));
+    }
     return QApplication::exec();
   } catch (const std::exception& e) {
     pavrel::ShowMessageBox(pavrel::TMessageKind::StandardError, QString::fromLocal8Bit(e.what()),

@@ -37,11 +37,7 @@ class VideoTest : public ::testing::Test {
   static void SetUpTestSuite() {
     ClipFolder = new QTemporaryDir;
     ClipPath = ClipFolder->filePath("moving-block.avi");
-    // Four seconds of a skin block drifting right over a blue background.
-    test::WriteClip(ClipPath.toStdString(), 120, 30, [](int Index) {
-      const int left = 30 + Index / 2;
-      return MakeFrame(left, 40, left + 24, 80);
-    });
+    test::WriteMovingBlockClip(ClipPath.toStdString(), 120);
   }
   static void TearDownTestSuite() {
     delete ClipFolder;

@@ -32,62 +32,62 @@ void SetCaption(QLabel* Label, const QString& Text) {
 TConfigurationDialog::TConfigurationDialog(QWidget* Parent)
     : QDialog(Parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowStaysOnTopHint) {
   Q_UNUSED(kRegistered);
-  setWindowTitle(QStringLiteral("Tracker Settings"));
+  setWindowTitle(tr("Tracker Settings"));
   setFixedSize(400, 256);
   setModal(false);
 
   // Created in tab order: hue, saturation, mean threshold, window expansion, ratio,
   // lose-track area, value; the buttons last.
-  HueThresholds = AddGroup("Hue Thresholds", 8, 8, 73);
+  HueThresholds = AddGroup(QT_TR_NOOP("Hue Thresholds"), 8, 8, 73);
   HueLowTrackBar =
       AddSlider(HueThresholds, 16, 255, 64, &TConfigurationDialog::HueLowTrackBarChange);
   HueHighTrackBar =
       AddSlider(HueThresholds, 40, 255, 64, &TConfigurationDialog::HueHighTrackBarChange);
-  Label1 = AddLabel(HueThresholds, 152, 16, "Low");
-  Label2 = AddLabel(HueThresholds, 152, 40, "High");
+  Label1 = AddLabel(HueThresholds, 152, 16, QT_TR_NOOP("Low"));
+  Label2 = AddLabel(HueThresholds, 152, 40, QT_TR_NOOP("High"));
 
-  SaturationThresholds = AddGroup("Saturation Thresholds", 208, 8, 73);
+  SaturationThresholds = AddGroup(QT_TR_NOOP("Saturation Thresholds"), 208, 8, 73);
   SaturationLowTrackBar = AddSlider(SaturationThresholds, 16, 255, 64,
                                     &TConfigurationDialog::SaturationLowTrackBarChange);
   SaturationHighTrackBar = AddSlider(SaturationThresholds, 40, 255, 64,
                                      &TConfigurationDialog::SaturationHighTrackBarChange);
-  Label3 = AddLabel(SaturationThresholds, 152, 16, "Low");
-  Label4 = AddLabel(SaturationThresholds, 152, 40, "High");
+  Label3 = AddLabel(SaturationThresholds, 152, 16, QT_TR_NOOP("Low"));
+  Label4 = AddLabel(SaturationThresholds, 152, 40, QT_TR_NOOP("High"));
 
-  MeanThreshold = AddGroup("Mean Threshold", 8, 144, 49);
+  MeanThreshold = AddGroup(QT_TR_NOOP("Mean Threshold"), 8, 144, 49);
   MeanThresholdTrackBar =
       AddSlider(MeanThreshold, 16, 20, 5, &TConfigurationDialog::MeanThresholdTrackBarChange);
-  MeanThresholdLabel = AddLabel(MeanThreshold, 160, 16, "Low");
+  MeanThresholdLabel = AddLabel(MeanThreshold, 160, 16, QT_TR_NOOP("Low"));
 
-  WindowExpansion = AddGroup("Window Expansion", 8, 200, 49);
+  WindowExpansion = AddGroup(QT_TR_NOOP("Window Expansion"), 8, 200, 49);
   WindowExpansionTrackBar =
       AddSlider(WindowExpansion, 16, 50, 10, &TConfigurationDialog::WindowExpansionTrackBarChange);
-  WindowExpansionLabel = AddLabel(WindowExpansion, 160, 16, "Low");
+  WindowExpansionLabel = AddLabel(WindowExpansion, 160, 16, QT_TR_NOOP("Low"));
 
-  HeightToWidthRatio = AddGroup("Height To Width Ratio", 8, 88, 49);
+  HeightToWidthRatio = AddGroup(QT_TR_NOOP("Height To Width Ratio"), 8, 88, 49);
   HeightToWidthRatioTrackBar =
       AddSlider(HeightToWidthRatio, 16, 400, 100,
                 &TConfigurationDialog::HeightToWidthRatioTrackBarChange, 10);
-  HeightToWidthRatioLabel = AddLabel(HeightToWidthRatio, 160, 16, "Low");
+  HeightToWidthRatioLabel = AddLabel(HeightToWidthRatio, 160, 16, QT_TR_NOOP("Low"));
 
-  LoseTrackArea = AddGroup("Lose Track Area", 208, 168, 49);
+  LoseTrackArea = AddGroup(QT_TR_NOOP("Lose Track Area"), 208, 168, 49);
   LoseTrackAreaTrackBar =
       AddSlider(LoseTrackArea, 16, 400, 100, &TConfigurationDialog::LoseTrackAreaTrackBarChange);
-  LoseTrackAreaLabel = AddLabel(LoseTrackArea, 160, 16, "Low");
+  LoseTrackAreaLabel = AddLabel(LoseTrackArea, 160, 16, QT_TR_NOOP("Low"));
 
-  ValueThresholds = AddGroup("Value Thresholds", 208, 88, 73);
+  ValueThresholds = AddGroup(QT_TR_NOOP("Value Thresholds"), 208, 88, 73);
   ValLowTrackbar =
       AddSlider(ValueThresholds, 16, 255, 64, &TConfigurationDialog::ValLowTrackBarChange);
   ValHighTrackBar =
       AddSlider(ValueThresholds, 40, 255, 64, &TConfigurationDialog::ValHighTrackBarChange);
-  Label9 = AddLabel(ValueThresholds, 152, 16, "Low");
-  Label10 = AddLabel(ValueThresholds, 152, 40, "High");
+  Label9 = AddLabel(ValueThresholds, 152, 16, QT_TR_NOOP("Low"));
+  Label10 = AddLabel(ValueThresholds, 152, 40, QT_TR_NOOP("High"));
 
-  CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  CancelBtn = new QPushButton(tr("Cancel"), this);
   CancelBtn->setGeometry(220, 224, 75, 25);
   CancelBtn->setAutoDefault(false);
   connect(CancelBtn, &QPushButton::clicked, this, &TConfigurationDialog::CancelBtnClick);
-  OKBtn = new QPushButton(QStringLiteral("OK"), this);
+  OKBtn = new QPushButton(tr("OK"), this);
   OKBtn->setGeometry(300, 224, 75, 25);
   OKBtn->setDefault(true);
   connect(OKBtn, &QPushButton::clicked, this, &TConfigurationDialog::OKBtnClick);
@@ -105,7 +105,7 @@ TConfigurationDialog::TConfigurationDialog(QWidget* Parent)
 }
 
 QGroupBox* TConfigurationDialog::AddGroup(const char* Caption, int Left, int Top, int Height) {
-  auto* group = new QGroupBox(QString::fromLatin1(Caption), this);
+  auto* group = new QGroupBox(tr(Caption), this);
   group->setGeometry(Left, Top, 185, Height);
   return group;
 }
@@ -133,7 +133,7 @@ QLabel* TConfigurationDialog::AddLabel(QGroupBox* Group, int Left, int Top, cons
   auto* label = new QLabel(Group);
   label->move(Left, Top);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  SetCaption(label, QString::fromLatin1(Caption));
+  SetCaption(label, tr(Caption));
   return label;
 }
 
