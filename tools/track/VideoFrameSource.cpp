@@ -9,24 +9,26 @@
 
 namespace pavrel::track {
 
-TVideoFrameSource::TVideoFrameSource() {
+TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop) {
   FVideo.SetRealTime(false);
   FVideo.SampleGrabber().SetOnBuffer(
       [this](TSampleGrabber& Grabber, double, const std::uint8_t*, int) { OnBuffer(Grabber); });
 }
 
-std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName) {
-  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName,
+                                                           const std::atomic<bool>* Stop) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource(Stop));
   try {
-    source->FVideo.PlayFile(FileName);
+    source->FVideo.PlayFile(FileName, [&source] { return source->Stopped(); });
   } catch (const EDirectShowException& e) {
     throw EUsageError("cannot play " + FileName + ": " + e.what());
   }
   return source;
 }
 
-std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ostream& Warnings) {
-  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ostream& Warnings,
+                                                             const std::atomic<bool>* Stop) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource(Stop));
   TVideoSource& video = source->FVideo;
   if (Index >= video.DeviceEnumerator().DeviceCount()) {
     throw EUsageError("no capture device " + std::to_string(Index) + " (there are " +
@@ -36,7 +38,7 @@ std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ost
   video.SetOnCaptureFormatError(
       [&Warnings](const std::string& Message) { Warnings << "pavrel-track: " << Message << '\n'; });
   try {
-    video.SelectDevice(Index);
+    video.SelectDevice(Index, [&source] { return source->Stopped(); });
   } catch (const EDirectShowException& e) {
     throw EUsageError("cannot start capture device " + std::to_string(Index) + ": " + e.what());
   }
@@ -76,9 +78,13 @@ bool TVideoFrameSource::Next(TSourceFrame& Frame) {
   using namespace std::chrono_literals;
   std::unique_lock lock(FLock);
   for (;;) {
+    if (Stopped()) {
+      return false;
+    }
     if (!FQueue.empty()) {
       Frame.Bitmap = std::move(FQueue.front());
       Frame.Error.clear();
+      Frame.SourceFailed = false;
       FQueue.pop_front();
       FChanged.notify_all();
       return true;
@@ -90,6 +96,7 @@ bool TVideoFrameSource::Next(TSourceFrame& Frame) {
         FErrorReported = true;
         Frame.Bitmap.reset();
         Frame.Error = FormatStatusMessage(error, FVideo.FilterGraph().StreamErrorStatus());
+        Frame.SourceFailed = true;
         return true;
       }
       return false;
