@@ -59,12 +59,12 @@ class TSignalWatch {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  pavrel::TTerminationSignals signals;
+  pavrel::TTerminationSignals termination;
   std::atomic<bool> stop{false};
   int status = 0;
   bool outputClosed = false;
   {
-    TSignalWatch watch(signals, stop);
+    TSignalWatch watch(termination, stop);
     try {
       status = pavrel::track::TrackMain(arguments, std::cout, std::cerr, &stop);
     } catch (const pavrel::track::EOutputClosed&) {
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
-  if (const int signal = signals.Received(); signal != 0) {
+  if (const int signal = termination.Received(); signal != 0) {
     pavrel::TTerminationSignals::ExitLike(signal);
   }
   if (outputClosed) {

@@ -2,25 +2,22 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <exception>
 
-#include "app/ApplicationWindows.h"
-#include "app/MessageBoxes.h"
+#include "app/Application.h"
+#include "process/TerminationSignals.h"
 
 int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName("Pavrel");
-  QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
-  try {
-    pavrel::TApplicationWindows windows;
-    // The program ends with its main window, whatever other window is still shown.
-    QObject::connect(windows.MainDialog.get(), &pavrel::TMainDialog::CloseCompleted, &application,
-                     &QApplication::quit, Qt::QueuedConnection);
-    windows.MainDialog->show();
-    return QApplication::exec();
-  } catch (const std::exception& e) {
-    pavrel::ShowMessageBox(pavrel::TMessageKind::StandardError, QString::fromLocal8Bit(e.what()),
-                           nullptr);
-    return 1;
+  // Before anything else: a signal from now on ends the program through its close steps.
+  pavrel::TTerminationSignals termination;
+  int status = 0;
+  {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Pavrel");
+    QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
+    status = pavrel::RunApplication(termination);
   }
+  if (const int signal = termination.Received(); signal != 0) {
+    pavrel::TTerminationSignals::ExitLike(signal);
+  }
+  return status;
 }

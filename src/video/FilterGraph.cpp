@@ -613,6 +613,9 @@ TVideoStatus TFilterGraph::SetCaptureFormat(int Width, int Height, int /*BitCoun
 
 void TFilterGraph::Interrupt() {
   FImpl->StopSinks();
+  // The views show no frame of a stopped video.
+  FImpl->Grabber.Clear();
+  FImpl->Window.Clear();
 }
 
 void TFilterGraph::SetOnEnded(std::function<void(const std::string& Error)> Handler) {
