@@ -71,7 +71,6 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
       GError* raw = nullptr;
       gst_message_parse_error(Message, &raw, nullptr);
       TErrorPtr error(raw);
-      std::scoped_lock lock(state->Lock);
       {
         std::scoped_lock lock(state->Lock);
         if (!state->Error) {  // the first error is the cause; later ones are its echoes
