@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QThread>
 #include <atomic>
 #include <cstdlib>
 #include <exception>
@@ -22,8 +23,16 @@ std::atomic<TMainDialog*> RunningMain{nullptr};
 // Qt's xcb platform ends the process with exit() when the X connection breaks: the close
 // steps run from here then (the display is gone, the store is still written).
 void CloseAtExit() {
-  if (TMainDialog* main = RunningMain.exchange(nullptr)) {
+  TMainDialog* main = RunningMain.exchange(nullptr);
+  if (main == nullptr) {
+    return;
+  }
+  if (QThread::currentThread() == main->thread()) {
     main->CloseWithoutDisplay();
+  } else {
+    // Another library ended the process from its own thread: the windows are not ours to
+    // touch from here, but the store still gets the parameter set.
+    main->CommitData();
   }
 }
 

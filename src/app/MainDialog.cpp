@@ -275,6 +275,8 @@ void TMainDialog::BuildMenus() {
 void TMainDialog::FormCreate() {
   // 1. The video and its device enumerator; one Source item per device, tagged by index.
   FVideo = std::make_unique<TVideoSource>();
+  // The program must end soon after it is asked to, even when a stalled source never lets go.
+  FVideo->SetTeardownWait(std::chrono::milliseconds(500));
   FVideoThread = std::make_unique<TCommandThread>();
   FVideoLink = std::make_shared<TVideoLink>();
   FVideoLink->Dialog = this;

@@ -17,9 +17,6 @@ namespace {
 constexpr auto PrerollTimeout = std::chrono::seconds(20);
 // How often a wait on the pipeline looks whether its command was cancelled.
 constexpr auto CancelPoll = std::chrono::milliseconds(20);
-// How long destroying a graph waits for its pipelines' teardown (a stalled source may never
-// let go; the process then ends without it).
-constexpr auto TeardownWait = std::chrono::seconds(5);
 
 // What the streaming threads and the bus tell the UI thread about one pipeline.
 struct TPipelineState {
@@ -328,6 +325,7 @@ struct TFilterGraph::TImpl {
   // Opening the sinks and Interrupt() exclude each other.
   std::mutex RunLock;
   std::function<void(const std::string&)> OnEnded;
+  std::chrono::milliseconds TeardownWait{5000};
 };
 
 std::unique_ptr<TPipeline> TFilterGraph::TImpl::Build(bool WithDevice) {
@@ -410,7 +408,7 @@ TFilterGraph::TFilterGraph(TFilter& SourceFilter, TSampleGrabber& Grabber, TVide
 
 TFilterGraph::~TFilterGraph() {
   FImpl->Drop();
-  FImpl->Teardowns->Wait(TeardownWait);
+  FImpl->Teardowns->Wait(FImpl->TeardownWait);
 }
 
 bool TFilterGraph::Active() const {
@@ -619,6 +617,10 @@ void TFilterGraph::Interrupt() {
 
 void TFilterGraph::SetOnEnded(std::function<void(const std::string& Error)> Handler) {
   FImpl->OnEnded = std::move(Handler);
+}
+
+void TFilterGraph::SetTeardownWait(std::chrono::milliseconds Timeout) {
+  FImpl->TeardownWait = Timeout;
 }
 
 bool TFilterGraph::WaitForTeardown(std::chrono::milliseconds Timeout) {

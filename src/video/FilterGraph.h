@@ -62,6 +62,9 @@ class TFilterGraph {
   void SetOnEnded(std::function<void(const std::string& Error)> Handler);
   // Waits until every pipeline this graph let go of has been stopped and freed.
   bool WaitForTeardown(std::chrono::milliseconds Timeout);
+  // How long destroying the graph waits for that (5 s unless set); a pipeline that a
+  // stalled source holds is then left to end with the process.
+  void SetTeardownWait(std::chrono::milliseconds Timeout);
   // Stops the pipeline; on return no OnBuffer call runs or is in progress. Nothing without
   // a graph.
   void StopGraph();

@@ -80,6 +80,10 @@ void TVideoSource::Interrupt() {
   FImpl->FilterGraph.Interrupt();
 }
 
+void TVideoSource::SetTeardownWait(std::chrono::milliseconds Timeout) {
+  FImpl->FilterGraph.SetTeardownWait(Timeout);
+}
+
 void TVideoSource::SetOnEnded(std::function<void(const std::string& Error)> Handler) {
   FImpl->FilterGraph.SetOnEnded(std::move(Handler));
 }

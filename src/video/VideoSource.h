@@ -172,6 +172,9 @@ class TVideoSource {
   // Any thread, at once: no OnBuffer call starts any more until the next source runs. For a
   // caller that runs the commands on another thread and must stop the frames now.
   void Interrupt();
+  // How long destroying the video waits for a pipeline it let go of to stop (5 s unless
+  // set); one that a stalled source holds is then left to end with the process.
+  void SetTeardownWait(std::chrono::milliseconds Timeout);
   // Told once when the running source ends, on a GStreamer thread: "" at the end of the
   // stream, else the error's text. Set it before a source starts.
   void SetOnEnded(std::function<void(const std::string& Error)> Handler);

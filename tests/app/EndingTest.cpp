@@ -50,6 +50,7 @@ class Ending : public ::testing::Test {
     ASSERT_NE(FConnection, nullptr);
   }
   void TearDown() override {
+    FHeld.reset();
     if (FConnection != nullptr && Server) {
       XCloseDisplay(FConnection);
     }

@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 

@@ -11,6 +11,8 @@ namespace pavrel::track {
 
 TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop) {
   FVideo.SetRealTime(false);
+  // A run that is stopped ends soon, even when a stalled source never lets go.
+  FVideo.SetTeardownWait(std::chrono::milliseconds(500));
   FVideo.SampleGrabber().SetOnBuffer(
       [this](TSampleGrabber& Grabber, double, const std::uint8_t*, int) { OnBuffer(Grabber); });
 }
