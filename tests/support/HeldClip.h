@@ -5,13 +5,12 @@
 // Nothing here includes Xlib.
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -25,9 +24,9 @@
 
 namespace pavrel::test {
 
-// A fifo at Path that serves the bytes of File to each reader and then keeps the write end
-// open without writing: the reader sees every frame, then waits for good. A reader that
-// closes early (a probe) gets the bytes from the start again when it reopens.
+// A fifo at Path that serves the bytes of File and then stays open without writing: the
+// reader sees every frame, then waits for good. The write end is opened for reading too, so
+// that a reader that opens and closes the pipe while it probes it never breaks it.
 class THeldClip {
  public:
   THeldClip(const std::filesystem::path& File, std::filesystem::path Path)
@@ -37,16 +36,37 @@ class THeldClip {
     if (FBytes.empty() || ::mkfifo(FPath.c_str(), 0600) != 0) {
       throw std::runtime_error("cannot make the fifo " + FPath.string());
     }
-    FWriter = std::thread([this] { Serve(); });
+    FFd = ::open(FPath.c_str(), O_RDWR);
+    if (FFd < 0) {
+      throw std::runtime_error("cannot open the fifo " + FPath.string());
+    }
+    FWriter = std::thread([this] {
+      std::size_t done = 0;
+      while (!FQuit && done < FBytes.size()) {
+        const ssize_t n = ::write(FFd, FBytes.data() + done, FBytes.size() - done);
+        if (n <= 0) {
+          break;
+        }
+        done += static_cast<std::size_t>(n);
+      }
+      FDone = true;
+    });
   }
   ~THeldClip() {
     FQuit = true;
-    // Wakes a writer that waits for its reader.
-    const int unblock = ::open(FPath.c_str(), O_RDONLY | O_NONBLOCK);
-    FWriter.join();
-    if (unblock >= 0) {
-      ::close(unblock);
+    // A writer blocked on a full pipe goes on once the pipe is drained.
+    std::array<char, 65536> sink{};
+    const int drain = ::open(FPath.c_str(), O_RDONLY | O_NONBLOCK);
+    while (!FDone) {
+      if (drain >= 0 && ::read(drain, sink.data(), sink.size()) <= 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
     }
+    FWriter.join();
+    if (drain >= 0) {
+      ::close(drain);
+    }
+    ::close(FFd);
     std::filesystem::remove(FPath);
   }
   THeldClip(const THeldClip&) = delete;
@@ -55,36 +75,11 @@ class THeldClip {
   const std::filesystem::path& Path() const { return FPath; }
 
  private:
-  void Serve() {
-    // A reader that goes away is no failure of the test: EPIPE, not SIGPIPE.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    while (!FQuit) {
-      const int fd = ::open(FPath.c_str(), O_WRONLY);  // waits for a reader
-      if (fd < 0) {
-        return;
-      }
-      std::size_t done = 0;
-      while (!FQuit && done < FBytes.size()) {
-        const ssize_t n = ::write(fd, FBytes.data() + done, FBytes.size() - done);
-        if (n <= 0) {
-          break;
-        }
-        done += static_cast<std::size_t>(n);
-      }
-      // Hold the pipe open until the reader leaves or the test ends.
-      pollfd watch{fd, 0, 0};
-      while (!FQuit && ::poll(&watch, 1, 20) >= 0 && (watch.revents & (POLLERR | POLLHUP)) == 0) {
-      }
-      ::close(fd);
-    }
-  }
-
   std::filesystem::path FPath;
   std::vector<char> FBytes;
+  int FFd = -1;
   std::atomic<bool> FQuit{false};
+  std::atomic<bool> FDone{false};
   std::thread FWriter;
 };
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <ostream>
 
 #include "video/FilterGraph.h"
@@ -14,7 +16,9 @@ TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop
   // A run that is stopped ends soon, even when a stalled source never lets go.
   FVideo.SetTeardownWait(std::chrono::milliseconds(500));
   FVideo.SampleGrabber().SetOnBuffer(
-      [this](TSampleGrabber& Grabber, double, const std::uint8_t*, int) { OnBuffer(Grabber); });
+      [this](TSampleGrabber& Grabber, double SampleTime, const std::uint8_t*, int) {
+        OnBuffer(Grabber, SampleTime);
+      });
 }
 
 std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName,
@@ -61,7 +65,7 @@ TVideoFrameSource::~TVideoFrameSource() {
   }
 }
 
-void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber) {
+void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber, double SampleTime) {
   TBitmap frame;
   if (!Grabber.CopyCurrentFrame(frame)) {
     return;
@@ -73,7 +77,23 @@ void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber) {
     return;
   }
   FQueue.push_back(std::move(frame));
+  FLastSampleTime = SampleTime;
   FChanged.notify_all();
+}
+
+std::string TVideoFrameSource::EndedEarly() {
+  // A damaged file often just ends, without an error from its demuxer: its last frame then
+  // comes well before the length the container gives.
+  constexpr double Slack = 0.25;  // seconds; several frame intervals
+  const std::optional<double> duration = FVideo.FilterGraph().Duration();
+  if (!duration || !FLastSampleTime || *FLastSampleTime + Slack >= *duration) {
+    return {};
+  }
+  std::array<char, 160> text{};
+  std::snprintf(text.data(), text.size(),
+                "The video ended at %.2f s of its %.2f s: the file is cut off or damaged",
+                *FLastSampleTime, *duration);
+  return text.data();
 }
 
 bool TVideoFrameSource::Next(TSourceFrame& Frame) {
@@ -93,15 +113,23 @@ bool TVideoFrameSource::Next(TSourceFrame& Frame) {
     }
     // Every frame is queued before the end of the stream is posted.
     if (FVideo.FilterGraph().Ended()) {
-      const std::string error = FVideo.FilterGraph().StreamError();
-      if (!error.empty() && !FErrorReported) {
-        FErrorReported = true;
-        Frame.Bitmap.reset();
-        Frame.Error = FormatStatusMessage(error, FVideo.FilterGraph().StreamErrorStatus());
-        Frame.SourceFailed = true;
-        return true;
+      if (FErrorReported) {
+        return false;
       }
-      return false;
+      FErrorReported = true;
+      std::string error = FVideo.FilterGraph().StreamError();
+      std::uint32_t status = FVideo.FilterGraph().StreamErrorStatus();
+      if (error.empty()) {
+        error = EndedEarly();
+        status = VS_E_STREAM;
+      }
+      if (error.empty()) {
+        return false;
+      }
+      Frame.Bitmap.reset();
+      Frame.Error = FormatStatusMessage(error, status);
+      Frame.SourceFailed = true;
+      return true;
     }
     FChanged.wait_for(lock, 50ms);
   }

@@ -35,7 +35,9 @@ class TVideoFrameSource : public TFrameSource {
  private:
   explicit TVideoFrameSource(const std::atomic<bool>* Stop);
   bool Stopped() const { return FStop != nullptr && FStop->load(); }
-  void OnBuffer(TSampleGrabber& Grabber);
+  void OnBuffer(TSampleGrabber& Grabber, double SampleTime);
+  // Why a stream that ended without an error still counts as failed ("" when it does not).
+  std::string EndedEarly();
 
   // How many decoded frames may wait for the tracker before the decoder is held back.
   static constexpr std::size_t MaxQueued = 4;
@@ -45,6 +47,7 @@ class TVideoFrameSource : public TFrameSource {
   std::deque<TBitmap> FQueue;  // guarded by FLock
   bool FClosing = false;       // guarded by FLock
   bool FErrorReported = false;
+  std::optional<double> FLastSampleTime;  // guarded by FLock
   const std::atomic<bool>* FStop;
   TVideoSource FVideo;  // last: stopped before the queue goes
 };
