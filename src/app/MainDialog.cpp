@@ -761,9 +761,11 @@ void TMainDialog::OnSelectDevice(int Tag) {
   if (Tag >= 0 && Tag < FVideo->DeviceEnumerator().DeviceCount()) {
     name = QString::fromStdString(FVideo->DeviceEnumerator().DeviceName(Tag));
   }
-  RunVideoCommand([Tag](TVideoSource& Video,
-                        const std::function<bool()>& Cancelled) { Video.SelectDevice(Tag, Cancelled); },
-                  QString("the device \"%1\"").arg(name));
+  RunVideoCommand(
+      [Tag](TVideoSource& Video, const std::function<bool()>& Cancelled) {
+        Video.SelectDevice(Tag, Cancelled);
+      },
+      QString("the device \"%1\"").arg(name));
 }
 
 void TMainDialog::File2Click() {
@@ -788,9 +790,11 @@ void TMainDialog::PlayVideoFile(const QString& FileName) {
   }
   FFrameFailureShown = false;
   const std::string file = FileName.toStdString();
-  RunVideoCommand([file](TVideoSource& Video,
-                         const std::function<bool()>& Cancelled) { Video.PlayFile(file, Cancelled); },
-                  QString("the file \"%1\"").arg(QFileInfo(FileName).fileName()));
+  RunVideoCommand(
+      [file](TVideoSource& Video, const std::function<bool()>& Cancelled) {
+        Video.PlayFile(file, Cancelled);
+      },
+      QString("the file \"%1\"").arg(QFileInfo(FileName).fileName()));
 }
 
 void TMainDialog::StopVideoMenuItemClick() {
@@ -819,9 +823,9 @@ void TMainDialog::VideoEnded(std::uint64_t Run, const QString& Error) {
   QPalette palette = ActionDisplay->palette();
   palette.setColor(QPalette::WindowText, Qt::black);
   ActionDisplay->setPalette(palette);
-  ShowStatus(Error.isEmpty() ? QString("The video from %1 has ended.").arg(FSourceName)
-                             : QString("The video from %1 ended in an error: %2")
-                                   .arg(FSourceName, Error));
+  ShowStatus(Error.isEmpty()
+                 ? QString("The video from %1 has ended.").arg(FSourceName)
+                 : QString("The video from %1 ended in an error: %2").arg(FSourceName, Error));
 }
 
 void TMainDialog::WatchdogTick() {

@@ -62,12 +62,12 @@ class Ending : public ::testing::Test {
     const fs::path runtime = FDir / "runtime";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    return test::Spawn(PAVREL_TEST_PROGRAM, {},
-                       {"DISPLAY=" + Server->Display(), "QT_QPA_PLATFORM=xcb",
-                        "XDG_RUNTIME_DIR=" + runtime.string(),
-                        "XDG_CONFIG_HOME=" + (FDir / "config").string(),
-                        "PAVREL_TEST_CLIP=" + Clip.string()},
-                       (FDir / "log").string());
+    return test::Spawn(
+        PAVREL_TEST_PROGRAM, {},
+        {"DISPLAY=" + Server->Display(), "QT_QPA_PLATFORM=xcb",
+         "XDG_RUNTIME_DIR=" + runtime.string(), "XDG_CONFIG_HOME=" + (FDir / "config").string(),
+         "PAVREL_TEST_CLIP=" + Clip.string()},
+        (FDir / "log").string());
   }
 
   bool ButtonDown() {

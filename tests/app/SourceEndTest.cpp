@@ -28,8 +28,7 @@ class SourceEnd : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(Folder.isValid());
     Clip = fs::path(Folder.filePath("hand.avi").toStdString());
-    test::WriteClip(Clip.string(), 45, 30,
-                    [](int) { return test::MakeFrame(60, 40, 100, 80); });
+    test::WriteClip(Clip.string(), 45, 30, [](int) { return test::MakeFrame(60, 40, 100, 80); });
     Windows = std::make_unique<TApplicationWindows>(test::RecordingOptions(Messages));
     Main = Windows->MainDialog.get();
     Main->show();

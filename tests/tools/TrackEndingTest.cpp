@@ -1,8 +1,8 @@
 // How pavrel-track --act ends while it holds the left button: each termination signal, and
 // a reader that closes its output; and how a damaged clip ends: reported, with status 1.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
@@ -59,11 +59,16 @@ class TrackEnding : public XServerTest {
   std::vector<std::string> Arguments(const fs::path& Clip) const {
     const TTrackerParameters skin = DemoSkinParameters();
     return {"--act",
-            "--set", "LHueBound=" + std::to_string(skin.LHueBound),
-            "--set", "HHueBound=" + std::to_string(skin.HHueBound),
-            "--set", "LSatBound=" + std::to_string(skin.LSatBound),
-            "--set", "HSatBound=" + std::to_string(skin.HSatBound),
-            "--set", "LValBound=" + std::to_string(skin.LValBound),
+            "--set",
+            "LHueBound=" + std::to_string(skin.LHueBound),
+            "--set",
+            "HHueBound=" + std::to_string(skin.HHueBound),
+            "--set",
+            "LSatBound=" + std::to_string(skin.LSatBound),
+            "--set",
+            "HSatBound=" + std::to_string(skin.HSatBound),
+            "--set",
+            "LValBound=" + std::to_string(skin.LValBound),
             Clip.string()};
   }
 
@@ -97,8 +102,8 @@ TEST_F(TrackEnding, EachTerminationSignalReleasesTheButtonAndEndsAsTheSignal) {
     SCOPED_TRACE(strsignal(signal));
     // Every frame is tracked, then the pipe gives nothing more: the tool waits, button down.
     test::THeldClip held(clip, FDir / "held.avi");
-    const pid_t pid =
-        test::Spawn(PAVREL_TRACK_EXE, Arguments(held.Path()), Environment(), (FDir / "out").string());
+    const pid_t pid = test::Spawn(PAVREL_TRACK_EXE, Arguments(held.Path()), Environment(),
+                                  (FDir / "out").string());
     ASSERT_TRUE(test::PollUntil([&] { return ButtonDown(); }, 30s)) << Output();
     ::kill(pid, signal);
     const auto status = test::WaitForEnd(pid, 2s);

@@ -54,8 +54,9 @@ TTrackerParameters RunParameters(const TTrackOptions& Options);
 // Tracks every frame of the sources with one tracker, feeds each result to one mouse
 // translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when
 // a frame failed or a video ended in an error (its text also goes to Options.Warnings).
-// Raises EOutputClosed when Out can no longer be written. Raises EUsageError or ESettingsError before any output for a bad setting,
-// settings file or source, a failed --save-settings, or --act without a usable X display.
+// Raises EOutputClosed when Out can no longer be written. Raises EUsageError or ESettingsError
+// before any output for a bad setting, settings file or source, a failed --save-settings, or --act
+// without a usable X display.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit

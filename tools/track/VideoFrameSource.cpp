@@ -1,8 +1,8 @@
 #include "track/VideoFrameSource.h"
 
 #include <algorithm>
-#include <charconv>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ostream>
@@ -15,10 +15,9 @@ TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop
   FVideo.SetRealTime(false);
   // A run that is stopped ends soon, even when a stalled source never lets go.
   FVideo.SetTeardownWait(std::chrono::milliseconds(500));
-  FVideo.SampleGrabber().SetOnBuffer(
-      [this](TSampleGrabber& Grabber, double SampleTime, const std::uint8_t*, int) {
-        OnBuffer(Grabber, SampleTime);
-      });
+  FVideo.SampleGrabber().SetOnBuffer([this](TSampleGrabber& Grabber, double SampleTime,
+                                            const std::uint8_t*,
+                                            int) { OnBuffer(Grabber, SampleTime); });
 }
 
 std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName,
@@ -77,16 +76,20 @@ void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber, double SampleTime) {
     return;
   }
   FQueue.push_back(std::move(frame));
+  if (FLastSampleTime) {
+    FFrameInterval = std::max(0.0, SampleTime - *FLastSampleTime);
+  }
   FLastSampleTime = SampleTime;
   FChanged.notify_all();
 }
 
 std::string TVideoFrameSource::EndedEarly() {
   // A damaged file often just ends, without an error from its demuxer: its last frame then
-  // comes well before the length the container gives.
-  constexpr double Slack = 0.25;  // seconds; several frame intervals
+  // comes well before the length the container gives (the last frame starts one frame
+  // interval before the end; a little more is allowed for rounding and variable rates).
+  const double slack = 0.25 + 1.5 * FFrameInterval;
   const std::optional<double> duration = FVideo.FilterGraph().Duration();
-  if (!duration || !FLastSampleTime || *FLastSampleTime + Slack >= *duration) {
+  if (!duration || !FLastSampleTime || *FLastSampleTime + slack >= *duration) {
     return {};
   }
   std::array<char, 160> text{};

@@ -48,6 +48,7 @@ class TVideoFrameSource : public TFrameSource {
   bool FClosing = false;       // guarded by FLock
   bool FErrorReported = false;
   std::optional<double> FLastSampleTime;  // guarded by FLock
+  double FFrameInterval = 0;              // between the last two frames; guarded by FLock
   const std::atomic<bool>* FStop;
   TVideoSource FVideo;  // last: stopped before the queue goes
 };
