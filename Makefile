@@ -4,7 +4,7 @@ BUILD     ?= build
 CMAKE_ARGS ?=
 export XDG_RUNTIME_DIR ?= /tmp/pavrel-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test bench asan-test tsan-test fuzz install clean
+.PHONY: all deps configure build run test bench bench-footage asan-test tsan-test fuzz install clean
 
 all: build
 
@@ -49,6 +49,14 @@ bench:
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-bench -j $(JOBS)
 	@scripts/run-benchmarks.sh build-bench
+
+# The trackers on the repository's clips with hand truth, beside OpenCV's CamShift; pictures
+# in bench/footage/.
+bench-footage:
+	@scripts/install-deps.sh libopencv-dev
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-bench -j $(JOBS) --target footage-bench
+	PAVREL_MEDIA_DIR=$(CURDIR)/media build-bench/bench/footage/footage-bench --pictures bench/footage
 
 install: build
 	cmake --install $(BUILD)

@@ -58,7 +58,7 @@ int RunApplication(TTerminationSignals& Signals, const std::function<void(TMainD
       if (main->Closed()) {
         QCoreApplication::exit(0);
       } else {
-        main->close();
+        main->CloseUnattended();
       }
     });
 

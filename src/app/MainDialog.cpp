@@ -32,6 +32,7 @@
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
+#include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "settings/dialog/ConfigurationDialog.h"
 #include "settings/dialog/UpdateTrackerParamsEvent.h"
@@ -225,6 +226,9 @@ void TMainDialog::BuildMenus() {
   StopTrackingMenuItem = command(TrackerMenuItem, "StopTrackingMenuItem", "Stop Tracking",
                                  &TMainDialog::StopTrackingMenuItemClick);
   StopTrackingMenuItem->setEnabled(false);
+  CalibrateHandMenuItem = command(TrackerMenuItem, "CalibrateHandMenuItem", "Calibrate Hand",
+                                  &TMainDialog::CalibrateHandMenuItemClick);
+  CalibrateHandMenuItem->setCheckable(true);
   SetTrackerMenuEnabled(false);
 
   Configuration1 = MainMenu->addMenu("Configuration");
@@ -305,6 +309,11 @@ void TMainDialog::FormCreate() {
   TrackerParameters = DefaultParameters();
   ReadUserStore(TrackerParameters);
   TheTracker->SetParameters(TrackerParameters);
+  // The learned colour model, when the store says it is the one in use.
+  FSkinExamples = ReadStoredColourModel();
+  if (FSkinExamples) {
+    TheTracker->SetSkinModel(std::make_shared<const TSkinModel>(*FSkinExamples));
+  }
   // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
   // image, which starts black.
   FPipeline = std::make_unique<TFramePipeline>(*TheTracker, *TheTranslator);
@@ -508,22 +517,50 @@ void TMainDialog::closeEvent(QCloseEvent* Event) {
 }
 
 void TMainDialog::CommitData() {
-  if (!FClosed) {
-    WriteUserStore(TrackerParameters);
+  if (FClosed) {
+    return;
+  }
+  WriteUserStore(TrackerParameters);
+  if (FColourModelChanged) {
+    WriteStoredColourModel(FSkinExamples, UserStorePath());
   }
 }
 
 void TMainDialog::CloseWithoutDisplay() {
+  FUnattended = true;
   if (!FClosed) {
     FormCloseQuery();
   }
 }
 
+void TMainDialog::CloseUnattended() {
+  FUnattended = true;
+  close();
+}
+
 void TMainDialog::FormCloseQuery() {
   // 1. to 4.: timer off, video stopped and torn down before anything a frame uses is freed.
   ReleaseObjects();
-  // 5. The parameters of the moment, calibration included.
-  WriteUserStore(TrackerParameters);
+  // 5. The parameters of the moment, calibration included, and a colour model learned in
+  // this session. A store that cannot be written stays as it was, and the user is told
+  // where and why before the program ends.
+  std::string storeError;
+  bool stored = WriteUserStore(TrackerParameters, UserStorePath(), &storeError);
+  if (FColourModelChanged) {
+    std::string modelError;
+    if (!WriteStoredColourModel(FSkinExamples, UserStorePath(), &modelError) && stored) {
+      stored = false;
+      storeError = modelError;
+    }
+  }
+  if (!stored) {
+    if (FUnattended) {
+      // Nobody may be there to answer a box (a signal, a lost display): the log says it.
+      qWarning("Pavrel: %s", storeError.c_str());
+    } else {
+      ShowMessage(TMessageKind::StandardError, QString::fromLocal8Bit(storeError));
+    }
+  }
   FClosed = true;
 }
 
@@ -647,6 +684,11 @@ void TMainDialog::RenderedImageClick() {
   if (Released()) {
     return;
   }
+  if (CalibrateHandMenuItem->isChecked()) {
+    const QPoint at = RenderedImage->LastClickPixel();
+    CalibrateHandAt(at.x(), at.y());
+    return;
+  }
   if (!HueImageItem->isChecked()) {
     return;
   }
@@ -655,6 +697,26 @@ void TMainDialog::RenderedImageClick() {
   CalibrateHueBounds(FPipeline->ViewSource(), TrackerParameters.LHueBound,
                      TrackerParameters.HHueBound);
   TheTracker->SetParameters(TrackerParameters);
+  if (FSkinExamples) {
+    // Calibrating the bounds puts the bounds back in use.
+    FSkinExamples.reset();
+    FColourModelChanged = true;
+    TheTracker->SetSkinModel(nullptr);
+  }
+}
+
+void TMainDialog::CalibrateHandMenuItemClick() {
+  // The item checks and unchecks itself; checked means armed.
+}
+
+void TMainDialog::CalibrateHandAt(int Column, int Row) {
+  if (Released()) {
+    return;
+  }
+  TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
+  FPipeline->CalibrateHand(Column, Row, examples);
+  FSkinExamples = examples;
+  FColourModelChanged = true;
 }
 
 // Configuration menu ------------------------------------------------------------------

@@ -9,11 +9,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/MessageBoxes.h"
 #include "pipeline/FramePipeline.h"
+#include "tracking/SkinModel.h"
 #include "tracking/TrackerTypes.h"
 
 class QAction;
@@ -84,6 +86,8 @@ class TMainDialog : public QMainWindow {
   QMenu* TrackerMenuItem = nullptr;
   QAction* StartTrackingMenuItem = nullptr;
   QAction* StopTrackingMenuItem = nullptr;
+  // Checked while armed: the next clicks on the processed view calibrate the hand.
+  QAction* CalibrateHandMenuItem = nullptr;
   QMenu* Configuration1 = nullptr;
   QAction* AdjustTrackerParameters1 = nullptr;
   QMenu* DeviceMenu = nullptr;
@@ -123,6 +127,12 @@ class TMainDialog : public QMainWindow {
   void SaveSettings1Click();
   void StartTrackingMenuItemClick();
   void StopTrackingMenuItemClick();
+  void CalibrateHandMenuItemClick();
+  // Hand calibration as a click at (Column, Row) of the 160 x 120 picture: the learned colour
+  // model replaces the six bounds from the next frame on; a further click refines it.
+  void CalibrateHandAt(int Column, int Row);
+  // Whether a learned colour model is in use.
+  bool LearnedColourModel() const { return FSkinExamples.has_value(); }
   void AdjustTrackerParameters1Click();
   void StopVideoMenuItemClick();
   void File2Click();
@@ -150,6 +160,9 @@ class TMainDialog : public QMainWindow {
   // The toolkit is ending the process without the event loop (its display connection is
   // gone): the close steps run here, so that the store is still written.
   void CloseWithoutDisplay();
+  // Closes as File > Exit does, for an end nobody watches (a termination signal): a store
+  // that cannot be written is reported on stderr instead of in a box.
+  void CloseUnattended();
   // The running source ended (Error empty) or failed; Run names the source's start.
   void VideoEnded(std::uint64_t Run, const QString& Error);
   // How long the running source may deliver no frame before the user is told.
@@ -230,12 +243,16 @@ class TMainDialog : public QMainWindow {
   std::int64_t FWatchedFrames = 0;
   std::chrono::steady_clock::time_point FLastFrameSeen;
   bool FStallTold = false;
+  bool FUnattended = false;
   std::unique_ptr<THandTracker> TheTracker;
   std::unique_ptr<TDesktop> FDesktop;
   QString FDesktopError;
   bool FDesktopNoticeShown = false;
   std::unique_ptr<TMouseTranslator> TheTranslator;
   std::unique_ptr<TFramePipeline> FPipeline;
+  // The learned model's examples while it is in use; stored at close when changed.
+  std::optional<TSkinExamples> FSkinExamples;
+  bool FColourModelChanged = false;
 
   QString FOpenDialogFileName;
   bool FClosed = false;

@@ -1,5 +1,7 @@
 #include "app/ViewWidgets.h"
 
+#include <algorithm>
+
 #include <QContextMenuEvent>
 #include <QImage>
 #include <QMenu>
@@ -103,6 +105,11 @@ void TRenderedImageWidget::mouseReleaseEvent(QMouseEvent* Event) {
   const bool click = FLeftPressed && Event->button() == Qt::LeftButton &&
                      rect().contains(Event->position().toPoint());
   FLeftPressed = false;
+  if (click) {
+    // The control sizes itself to its picture; scaled all the same should it be stretched.
+    const QPoint at = Event->position().toPoint();
+    FLastClickPixel = {at.x() * 160 / std::max(1, width()), at.y() * 120 / std::max(1, height())};
+  }
   if (click && FOnClick) {
     FOnClick();
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QWidget>
 #include <functional>
 
@@ -42,6 +43,8 @@ class TRenderedImageWidget : public QWidget {
   void SetPopupMenu(QMenu* Menu) { FPopupMenu = Menu; }
   QMenu* PopupMenu() const { return FPopupMenu; }
   void SetOnClick(std::function<void()> Handler) { FOnClick = std::move(Handler); }
+  // Where the last click was, in pixels of the 160 x 120 picture.
+  QPoint LastClickPixel() const { return FLastClickPixel; }
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
@@ -54,6 +57,7 @@ class TRenderedImageWidget : public QWidget {
   QMenu* FPopupMenu = nullptr;
   std::function<void()> FOnClick;
   bool FLeftPressed = false;
+  QPoint FLastClickPixel;
 };
 
 }  // namespace pavrel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 namespace pavrel {
 
@@ -21,6 +22,22 @@ TBitmap::TBitmap(const TBitmap& Other) {
 
 TBitmap& TBitmap::operator=(const TBitmap& Other) {
   Assign(Other);
+  return *this;
+}
+
+TBitmap::TBitmap(TBitmap&& Other) noexcept {
+  *this = std::move(Other);
+}
+
+TBitmap& TBitmap::operator=(TBitmap&& Other) noexcept {
+  if (&Other != this) {
+    FWidth = std::exchange(Other.FWidth, 0);
+    FHeight = std::exchange(Other.FHeight, 0);
+    FFormat = std::exchange(Other.FFormat, TPixelFormat::pf24bit);
+    FStride = std::exchange(Other.FStride, 0);
+    FPixels = std::exchange(Other.FPixels, {});
+    FPalette = std::exchange(Other.FPalette, {});
+  }
   return *this;
 }
 

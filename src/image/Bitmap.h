@@ -37,6 +37,10 @@ class TBitmap {
   // Copies size, format, palette and pixels; the copy has a lock of its own.
   TBitmap(const TBitmap& Other);
   TBitmap& operator=(const TBitmap& Other);
+  // Takes Other's pixels without copying them (a frame may be hundreds of megabytes); Other
+  // is left empty. Each bitmap keeps its own lock.
+  TBitmap(TBitmap&& Other) noexcept;
+  TBitmap& operator=(TBitmap&& Other) noexcept;
 
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }

@@ -109,6 +109,10 @@ TBitmap LoadBmpFile(const std::filesystem::path& FileName) {
     Fail(FileName,
          "dimensions " + std::to_string(width) + " x " + std::to_string(height) + " are too large");
   }
+  if (width * height > MaxBmpPixels) {
+    Fail(FileName, "dimensions " + std::to_string(width) + " x " + std::to_string(height) +
+                       " are too large: more than " + std::to_string(MaxBmpPixels) + " pixels");
+  }
   if (planes != 1) {
     Fail(FileName, "bad plane count " + std::to_string(planes));
   }

@@ -115,14 +115,19 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome) {
   FTracker.Track(FWorkBitmap, result);
   FLastResult = result;
 
-  FTranslator.AddTrackerResult({result.CentreRow, result.CentreColumn}, result.Window, result.Angle,
-                               result.HuMoment1, result.HuMoment2, result.HuMoment3,
-                               result.HuMoment4);
-  TMouseAction action;
-  FTranslator.Translate(FTrackingActive.load(), action);
-  FLastAction = action;
-
-  Outcome.Label.Caption = ActionName(FLastAction.Action);
+  if (result.LearnedModel && result.Lost) {
+    // A lost hand holds the pointer still and presses nothing.
+    FTranslator.ReleaseButton();
+    FLastAction = TMouseAction{};
+    Outcome.Label.Caption = HandLostCaption;
+  } else {
+    FTranslator.AddTrackerResult(result.Hand, result.Window, result.Angle, result.HuMoment1,
+                                 result.HuMoment2, result.HuMoment3, result.HuMoment4);
+    TMouseAction action;
+    FTranslator.Translate(FTrackingActive.load(), action);
+    FLastAction = action;
+    Outcome.Label.Caption = ActionName(FLastAction.Action);
+  }
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
 
@@ -175,6 +180,21 @@ void TFramePipeline::PaintViewBlack() {
   FViewImage.FillBlack();
   // Calibration after Stop Video samples black, as the view shows.
   FViewSource.Assign(FViewImage);
+}
+
+std::shared_ptr<const TSkinModel> TFramePipeline::CalibrateHand(int Column, int Row,
+                                                                TSkinExamples& Examples) {
+  std::scoped_lock viewLock(ViewLock());
+  std::scoped_lock workLock(FWorkBitmap.Lock());
+  if (FWorkBitmap.Empty()) {
+    throw std::invalid_argument("There is no picture to calibrate on yet");
+  }
+  TSkinExamples learned = Examples;
+  pavrel::CalibrateHand(FWorkBitmap, Column, Row, learned);
+  auto model = std::make_shared<const TSkinModel>(learned);
+  FTracker.SetSkinModel(model);
+  Examples = learned;
+  return model;
 }
 
 TMouseAction TFramePipeline::LastAction() const {

@@ -23,6 +23,9 @@ enum class TViewMode { RGB, Hue, BackProjection };
 
 class TOnScreenDisplay;
 
+// The action label while a learned colour model has lost the hand.
+inline constexpr const char* HandLostCaption = "Hand lost";
+
 // What one frame shows in the action label.
 struct TActionLabel {
   std::string Caption;  // ActionName of the debounced code, suffix included
@@ -73,6 +76,12 @@ class TFramePipeline {
 
   // The view starts as a black 160 x 120 image; Stop Video paints it black again.
   void PaintViewBlack();
+
+  // Hand calibration at (Column, Row) of the last frame: the hand's region grown from there
+  // and the rest of the picture are added to Examples, and the tracker takes the model
+  // learned from them from the next frame on. Waits for a frame in progress. Raises
+  // std::invalid_argument when no frame has arrived or the point lies outside the frame.
+  std::shared_ptr<const TSkinModel> CalibrateHand(int Column, int Row, TSkinExamples& Examples);
 
   TMouseAction LastAction() const;
   TTrackingResult LastResult() const;  // image references stay the tracker's

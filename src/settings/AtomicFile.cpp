@@ -1,12 +1,15 @@
 #include "settings/AtomicFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <limits>
 #include <random>
 
 namespace pavrel {
@@ -71,11 +74,62 @@ void SyncFolder(const std::filesystem::path& Folder) {
   }
 }
 
+constexpr std::string_view kTemporaryMark = ".tmp-";
+
+// NAME.tmp-PID-SEED-COUNT: the writer's process id comes first, so that a file left by a
+// save that was killed can be told from one still being written.
 std::string TemporarySuffix() {
   static std::atomic<unsigned> counter{0};
   static const unsigned seed = std::random_device{}();
-  return ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(seed) + "-" +
-         std::to_string(counter++);
+  return std::string(kTemporaryMark) + std::to_string(::getpid()) + "-" + std::to_string(seed) +
+         "-" + std::to_string(counter++);
+}
+
+// The writer's process id of a temporary name made for Target's name, or 0 for any other name.
+pid_t TemporaryOwner(std::string_view Name, std::string_view Target) {
+  if (Name.size() <= Target.size() + kTemporaryMark.size() || !Name.starts_with(Target) ||
+      Name.substr(Target.size(), kTemporaryMark.size()) != kTemporaryMark) {
+    return 0;
+  }
+  Name.remove_prefix(Target.size() + kTemporaryMark.size());
+  long long numbers[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    const auto [end, ec] = std::from_chars(Name.data(), Name.data() + Name.size(), numbers[i]);
+    if (ec != std::errc() || end == Name.data() || numbers[i] < 0) {
+      return 0;
+    }
+    Name.remove_prefix(static_cast<std::size_t>(end - Name.data()));
+    if (i < 2) {
+      if (!Name.starts_with('-')) {
+        return 0;
+      }
+      Name.remove_prefix(1);
+    }
+  }
+  if (!Name.empty() || numbers[0] <= 0 || numbers[0] > std::numeric_limits<pid_t>::max()) {
+    return 0;
+  }
+  return static_cast<pid_t>(numbers[0]);
+}
+
+// Removes the temporary files of saves of Target that were killed before they could clean
+// up: those whose writing process no longer runs. A file of a live process (another save
+// going on now) is left alone; failures change nothing.
+void RemoveDeadTemporaries(const std::filesystem::path& Target) {
+  const std::string targetName = Target.filename().string();
+  const std::filesystem::path folder = Target.parent_path().empty() ? "." : Target.parent_path();
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const pid_t owner = TemporaryOwner(name, targetName);
+    if (owner != 0 && ::kill(owner, 0) != 0 && errno == ESRCH) {
+      std::error_code ignored;
+      if (it->is_regular_file(ignored) && !it->is_symlink(ignored)) {
+        ::unlink(it->path().c_str());
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -99,6 +153,7 @@ void ReplaceFileAtomically(const std::filesystem::path& Path, std::string_view D
     Fail(errno);
   }
 
+  RemoveDeadTemporaries(target);
   std::filesystem::path temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {

@@ -17,7 +17,8 @@ class EFileError : public std::runtime_error {
 // the data goes to a temporary file in the same folder, is flushed to disk, then renamed
 // over Path. On failure Path is untouched, the temporary file is gone and EFileError is
 // raised. A symbolic link at Path is followed, so the link stays in place; a file that may
-// not be written (read-only) is refused.
+// not be written (read-only) is refused. Temporary files of earlier saves of Path whose
+// process no longer runs (a save that was killed) are removed first.
 void ReplaceFileAtomically(const std::filesystem::path& Path, std::string_view Data);
 
 // Writes Data to a new file at Path, flushed to disk; raises EFileError with errno EEXIST's

@@ -124,14 +124,20 @@ void ReadUserStore(TTrackerParameters& Params, const std::filesystem::path& Path
 namespace {
 
 // Reads the store (or starts a new one), lets Change set values, and replaces the file
-// atomically. False when nothing could be written.
+// atomically. False when nothing could be written, with the place and the reason in Error.
 template <typename TChange>
-bool UpdateUserStore(const std::filesystem::path& Path, TChange Change) {
+bool UpdateUserStore(const std::filesystem::path& Path, std::string* Error, TChange Change) {
+  const auto fail = [&](const std::filesystem::path& Where, const std::string& Reason) {
+    if (Error) {
+      *Error = "The settings could not be saved in \"" + Where.string() + "\": " + Reason;
+    }
+    return false;
+  };
   try {
     std::error_code ec;
     std::filesystem::create_directories(Path.parent_path(), ec);
     if (ec) {
-      return false;
+      return fail(Path.parent_path(), ec.message());
     }
     std::optional<TRegFile> file;
     std::string old;
@@ -141,11 +147,18 @@ bool UpdateUserStore(const std::filesystem::path& Path, TChange Change) {
     } else {
       // A store that exists but cannot be read is left alone: writing would lose what the
       // user has in it.
-      old = ReadWholeFile(Path, kMaxStoreSize);
+      try {
+        old = ReadWholeFile(Path, kMaxStoreSize);
+      } catch (const EFileError& e) {
+        return fail(Path, std::string("the store cannot be read (") + e.what() +
+                              "), so it is left as it is");
+      }
       file = TRegFile::Parse(old);
       if (!file) {
         if (!KeepBadStore(Path, old)) {
-          return false;
+          return fail(Path,
+                      "the store cannot be parsed and no copy of it could be kept beside it, so "
+                      "it is left as it is");
         }
         file.emplace();
       }
@@ -153,15 +166,18 @@ bool UpdateUserStore(const std::filesystem::path& Path, TChange Change) {
     Change(*file);
     ReplaceFileAtomically(Path, file->Serialize());
     return true;
+  } catch (const std::exception& e) {
+    return fail(Path, e.what());
   } catch (...) {
-    return false;
+    return fail(Path, "unknown error");
   }
 }
 
 }  // namespace
 
-bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::path& Path) {
-  return UpdateUserStore(Path, [&](TRegFile& File) {
+bool WriteUserStore(const TTrackerParameters& Params, const std::filesystem::path& Path,
+                    std::string* Error) {
+  return UpdateUserStore(Path, Error, [&](TRegFile& File) {
     for (const auto& field : kParameterReadOrder) {
       if (field.Integer) {
         File.SetValue(kStoreKey, field.Name, REG_DWORD,
@@ -193,8 +209,9 @@ TStoreValues ReadUserStoreValues(const std::filesystem::path& Path) {
   return values;
 }
 
-bool WriteUserStoreValues(const TStoreValues& Values, const std::filesystem::path& Path) {
-  return UpdateUserStore(Path, [&](TRegFile& File) {
+bool WriteUserStoreValues(const TStoreValues& Values, const std::filesystem::path& Path,
+                          std::string* Error) {
+  return UpdateUserStore(Path, Error, [&](TRegFile& File) {
     for (const auto& [name, text] : Values) {
       File.SetValue(kStoreKey, name, REG_SZ, text);
     }

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QString>
 #include <QStringDecoder>
+#include <QXmlStreamReader>
 
 #include <array>
 #include <charconv>
@@ -17,8 +18,13 @@
 namespace pavrel {
 namespace {
 
-// More than any settings file needs; keeps a mistaken choice of file from filling memory.
-constexpr std::size_t kMaxFileSize = 16u << 20;
+// Far more than any settings file needs (a saved one is about 300 bytes); a larger file is
+// refused while it is read, before it fills memory or keeps the window busy.
+constexpr std::size_t kMaxFileSize = 1u << 20;
+// A saved file nests two levels deep; deeper nesting is refused as soon as it is met.
+constexpr int kMaxNesting = 64;
+// The most of a value an error message quotes, in characters.
+constexpr qsizetype kQuotedLength = 40;
 
 // Value bounds are written before saturation bounds.
 constexpr std::array<TParameterField, 10> kWriteOrder{{
@@ -145,40 +151,53 @@ std::optional<double> ParseFloat(const QString& Text) {
   return value;
 }
 
-// The text of a parameter's element: empty when the element is missing, an error when it
-// holds anything but one text node.
-QString ElementText(const QDomElement& Root, const char* Name) {
-  const QDomElement element = Root.firstChildElement(QString::fromLatin1(Name));
-  const QDomNodeList children = element.childNodes();
-  if (children.isEmpty()) {
-    return {};
+// The Line-th line (from 1) of Text without its line break, or nothing.
+QStringView NthLine(QStringView Text, int Line) {
+  qsizetype begin = 0;
+  for (int n = 1; n < Line; ++n) {
+    const qsizetype next = Text.indexOf(u'\n', begin);
+    if (next < 0) {
+      return {};
+    }
+    begin = next + 1;
   }
-  const QDomNode child = children.at(0);
-  if (children.size() != 1 || !(child.isText() || child.isCDATASection())) {
-    throw ESettingsError("Element does not contain a single text node");
-  }
-  return child.nodeValue();
+  const qsizetype end = Text.indexOf(u'\n', begin);
+  return Text.sliced(begin, (end < 0 ? Text.size() : end) - begin);
 }
 
 // The parser's reason, "Line: n" and the first 40 characters of the offending line.
 std::string ParseErrorMessage(const QByteArray& Data, const QString& Reason, int Line) {
-  QString text;
-  if (Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF")) {
+  QString source;
+  if (Line >= 1 && (Data.startsWith("\xFF\xFE") || Data.startsWith("\xFE\xFF"))) {
     const bool little = Data.startsWith("\xFF\xFE");
     QStringDecoder decoder(little ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-    text = decoder(QByteArrayView(Data).sliced(2));
-  } else {
-    text = QString::fromUtf8(Data);
-  }
-  QString source;
-  if (Line >= 1) {
-    const QStringList lines = text.split(u'\n');
-    if (Line <= lines.size()) {
-      source = lines[Line - 1];
-      if (source.endsWith(u'\r')) {
-        source.chop(1);
-      }
+    const QString text = decoder(QByteArrayView(Data).sliced(2));
+    source = NthLine(text, Line).toString();
+  } else if (Line >= 1) {
+    // UTF-8 keeps line breaks as single bytes, so only the start of the line is decoded: a
+    // file may be megabytes on one line. 40 characters take at most 160 bytes.
+    QByteArrayView line;
+    qsizetype begin = 0;
+    bool found = true;
+    for (int n = 1; n < Line && found; ++n) {
+      const qsizetype next = Data.indexOf('\n', begin);
+      found = next >= 0;
+      begin = next + 1;
     }
+    if (found) {
+      const qsizetype end = Data.indexOf('\n', begin);
+      line = QByteArrayView(Data).sliced(begin, (end < 0 ? Data.size() : end) - begin);
+      line = line.first(std::min<qsizetype>(line.size(), 4 * 40 + 4));
+      // A byte-order mark counts as a character except at the very start of the file.
+      QStringDecoder decoder(
+          QStringDecoder::Utf8,
+          begin == 0 ? QStringDecoder::Flag::Stateless
+                     : QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+      source = decoder(line);
+    }
+  }
+  if (source.endsWith(u'\r')) {
+    source.chop(1);
   }
   // 40 characters, not 40 UTF-16 units: never cut a character in two.
   const QList<uint> codePoints = source.toUcs4();
@@ -189,9 +208,146 @@ std::string ParseErrorMessage(const QByteArray& Data, const QString& Reason, int
       .toStdString();
 }
 
+// At most kQuotedLength characters of a value, with an ellipsis when it is longer: a
+// mistaken file may hold megabytes in one element.
+std::string Quoted(const QString& Text) {
+  qsizetype end = 0;
+  for (qsizetype count = 0; end < Text.size() && count < kQuotedLength; ++count) {
+    end += Text[end].isHighSurrogate() && end + 1 < Text.size() ? 2 : 1;
+  }
+  if (end == Text.size()) {
+    return Text.toStdString();
+  }
+  return Text.first(end).toStdString() + "\u2026";
+}
+
+// What a parameter's element holds: the first of its child nodes, if it is text, and how
+// many there are. White space alone is no node, as in a document object model.
+struct TElementNodes {
+  bool Found = false;
+  int Count = 0;
+  bool FirstIsText = false;
+  QString FirstText;
+
+  void Add(bool IsText, QStringView Text) {
+    if (Count++ == 0) {
+      FirstIsText = IsText;
+      if (IsText) {
+        FirstText = Text.toString();
+      }
+    }
+  }
+  // Empty for a missing or empty element; an error unless it holds one text node.
+  QString Text() const {
+    if (Count == 0) {
+      return {};
+    }
+    if (Count != 1 || !FirstIsText) {
+      throw ESettingsError("Element does not contain a single text node");
+    }
+    return FirstText;
+  }
+};
+
+// One pass over the document, keeping only the ten parameters' elements (the first of each
+// name among the document element's children). Errors are raised as the parser meets them,
+// with the parser's reason, so that a file is judged as a document object model judges it.
+void ReadDocument(const QByteArray& Bytes,
+                  std::array<TElementNodes, kParameterReadOrder.size()>& Elements) {
+  QXmlStreamReader reader(Bytes);
+  reader.setNamespaceProcessing(false);
+  const auto fail = [&](const QString& Reason) {
+    throw ESettingsError(ParseErrorMessage(Bytes, Reason, static_cast<int>(reader.lineNumber())));
+  };
+  // The prolog: declaration, document type, comments and processing instructions.
+  bool sawDtd = false;
+  bool inProlog = true;
+  while (inProlog && !reader.atEnd()) {
+    reader.readNext();
+    if (reader.hasError()) {
+      fail(reader.errorString());
+    }
+    switch (reader.tokenType()) {
+      case QXmlStreamReader::DTD:
+        if (sawDtd) {
+          fail(QStringLiteral("Multiple DTD sections are not allowed"));
+        }
+        sawDtd = true;
+        break;
+      case QXmlStreamReader::StartDocument:
+      case QXmlStreamReader::Comment:
+      case QXmlStreamReader::ProcessingInstruction:
+        break;
+      default:
+        inProlog = false;
+    }
+  }
+
+  int depth = 0;                       // elements open; 1 inside the document element
+  TElementNodes* parameter = nullptr;  // the parameter element being read, if any
+  while (!reader.atEnd() && !reader.hasError()) {
+    switch (reader.tokenType()) {
+      case QXmlStreamReader::StartElement:
+        if (++depth > kMaxNesting) {
+          fail(QStringLiteral("Elements are nested more than %1 levels deep").arg(kMaxNesting));
+        }
+        if (depth == 3 && parameter) {
+          parameter->Add(false, {});
+        } else if (depth == 2) {
+          for (std::size_t i = 0; i < kParameterReadOrder.size(); ++i) {
+            if (!Elements[i].Found &&
+                reader.qualifiedName() == QLatin1String(kParameterReadOrder[i].Name)) {
+              Elements[i].Found = true;
+              parameter = &Elements[i];
+              break;
+            }
+          }
+        }
+        break;
+      case QXmlStreamReader::EndElement:
+        if (--depth == 1) {
+          parameter = nullptr;
+        }
+        break;
+      case QXmlStreamReader::Characters:
+        if (reader.isWhitespace() || (!reader.isCDATA() && reader.text().trimmed().isEmpty())) {
+          break;
+        }
+        if (depth == 0) {
+          fail(QStringLiteral("Error occurred while processing the element content"));
+        }
+        if (depth == 2 && parameter) {
+          parameter->Add(true, reader.text());
+        }
+        break;
+      case QXmlStreamReader::Comment:
+      case QXmlStreamReader::ProcessingInstruction:
+      case QXmlStreamReader::EntityReference:
+        if (depth == 2 && parameter) {
+          parameter->Add(false, {});
+        }
+        break;
+      default:
+        fail(QStringLiteral("Unexpected token"));
+    }
+    reader.readNext();
+  }
+  if (reader.hasError()) {
+    fail(reader.errorString());
+  }
+  if (depth != 0) {
+    fail(QStringLiteral("Tag mismatch"));
+  }
+}
+
 }  // namespace
 
 std::string SettingsText(const TTrackerParameters& Params) {
+  // "inf" or "nan" would make a file that no reader takes back.
+  if (!std::isfinite(Params.HeightToWidthRatio)) {
+    throw ESettingsError("the height to width ratio " + std::to_string(Params.HeightToWidthRatio) +
+                         " is not a finite number");
+  }
   QDomDocument document;
   QDomElement root = document.createElement(QStringLiteral("parameters"));
   document.appendChild(root);
@@ -207,29 +363,24 @@ std::string SettingsText(const TTrackerParameters& Params) {
 
 void ReadSettingsText(std::string_view Data, TTrackerParameters& Params) {
   const QByteArray bytes(Data.data(), static_cast<qsizetype>(Data.size()));
-  QDomDocument document;
-  QString reason;
-  int line = 0;
-  int column = 0;
-  if (!document.setContent(bytes, &reason, &line, &column)) {
-    throw ESettingsError(ParseErrorMessage(bytes, reason, line));
-  }
-  const QDomElement root = document.documentElement();
+  std::array<TElementNodes, kParameterReadOrder.size()> elements{};
+  ReadDocument(bytes, elements);
   // All ten are converted before any is stored, so a broken file changes nothing.
   TTrackerParameters loaded = Params;
   // The reading order decides which error a file with several faults reports.
-  for (const auto& field : kParameterReadOrder) {
-    const QString text = ElementText(root, field.Name);
+  for (std::size_t i = 0; i < kParameterReadOrder.size(); ++i) {
+    const TParameterField& field = kParameterReadOrder[i];
+    const QString text = elements[i].Text();
     if (field.Integer) {
       const auto value = ParseInteger(text);
       if (!value) {
-        throw ESettingsError("'" + text.toStdString() + "' is not a valid integer value");
+        throw ESettingsError("'" + Quoted(text) + "' is not a valid integer value");
       }
       loaded.*field.Integer = *value;
     } else {
       const auto value = ParseFloat(text);
       if (!value) {
-        throw ESettingsError("'" + text.toStdString() + "' is not a valid floating point value");
+        throw ESettingsError("'" + Quoted(text) + "' is not a valid floating point value");
       }
       loaded.HeightToWidthRatio = *value;
     }
@@ -240,7 +391,7 @@ void ReadSettingsText(std::string_view Data, TTrackerParameters& Params) {
 void SaveSettingsFile(const TTrackerParameters& Params, const std::string& FileName) {
   try {
     ReplaceFileAtomically(FileName, SettingsText(Params));
-  } catch (const EFileError& e) {
+  } catch (const std::runtime_error& e) {
     throw ESettingsError("Cannot save the settings file \"" + FileName + "\": " + e.what());
   }
 }

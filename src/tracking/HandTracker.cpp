@@ -1,10 +1,12 @@
 #include "tracking/HandTracker.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "tracking/ColorKernels.h"
 
@@ -15,18 +17,6 @@ namespace {
 constexpr std::int64_t MaxHomeCoordinate = std::int64_t{1} << 30;
 // A new window wider or higher than this means the ratio is absurd; the frame counts as lost.
 constexpr double MaxWindowSide = 1 << 24;
-
-// Half of atan2(2 Src, Srr - Scc), both arguments first scaled to unit length; 0 when both
-// are 0.
-double Orientation(double Src, double Srr, double Scc) {
-  const double y = 2 * Src;
-  const double x = Srr - Scc;
-  if (y == 0 && x == 0) {
-    return 0;
-  }
-  const double norm = std::sqrt(y * y + x * x);
-  return std::atan2(y / norm, x / norm) / 2;
-}
 
 std::int32_t Round32(double Value) {
   return static_cast<std::int32_t>(RoundHalfEven(Value));
@@ -296,10 +286,29 @@ THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrde
 }
 
 void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
-  // One whole parameter set per frame, whatever SetParameters does meanwhile.
-  const TTrackerParameters params = GetParameters();
   // A frame of another format fails here, before anything changes.
   detail::RequireTwentyFourBit(Frame);
+  // One whole parameter set and model per frame, whatever SetParameters does meanwhile.
+  TTrackerParameters params;
+  std::shared_ptr<const TSkinModel> model;
+  bool modelChanged;
+  {
+    std::scoped_lock lock(FParametersLock);
+    params = Parameters;
+    model = FSkinModel;
+    modelChanged = std::exchange(FModelChanged, false);
+  }
+  if (modelChanged) {
+    GoHome();
+    FBlob.Reset();
+  }
+  if (model) {
+    // The bounds then accept nothing; the model decides skin.
+    params.LHueBound = 1;
+    params.HHueBound = 0;
+    TrackLearned(Frame, params, *model, Result);
+    return;
+  }
 
   std::scoped_lock maskLock(MaskImage.Lock());
   std::scoped_lock hueLock(HueImage.Lock());
@@ -340,7 +349,7 @@ void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
         CentreColumn = Round32(Mc / M0);
       }  // no skin: the centre stays and the iteration ends below
       const TCentralSums sums = PassB(span, false);
-      theta = Orientation(sums.Src, sums.Srr, sums.Scc);
+      theta = MomentOrientation(sums.Src, sums.Srr, sums.Scc);
       const std::int32_t moveRows = CentreRow - PrevCentreRow;
       const std::int32_t moveColumns = CentreColumn - PrevCentreColumn;
       Window.Left += moveColumns;
@@ -385,32 +394,73 @@ void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
     Window.Bottom = Window.Top + static_cast<std::int32_t>(newHeight);
   }
 
-  Result.Angle = Orientation(f.Src, f.Srr, f.Scc);
-  Result.HuMoment1 = Result.HuMoment2 = Result.HuMoment3 = Result.HuMoment4 = 0;
-  if (M0 > 0) {
-    const double m2 = M0 * M0;
-    const double m25 = std::pow(M0, 2.5);
-    const double nrr = f.Srr / m2;
-    const double ncc = f.Scc / m2;
-    const double nrc = f.Src / m2;
-    const double nrrr = f.Srrr / m25;
-    const double nccr = f.Sccr / m25;
-    const double nrrc = f.Srrc / m25;
-    const double nccc = f.Sccc / m25;
-    const double a = nrrr - 3 * nccr;
-    const double b = 3 * nrrc - nccc;
-    const double c = nrrr + nccr;
-    const double d = nrrc + nccc;
-    Result.HuMoment1 = (nrr + ncc) * 1e8;
-    Result.HuMoment2 = ((nrr - ncc) * (nrr - ncc) + 4 * nrc * nrc) * 1e8;
-    Result.HuMoment3 = (a * a + b * b) * 1e8;
-    Result.HuMoment4 = (c * c + d * d) * 1e8;
-  }
+  Result.Angle = MomentOrientation(f.Src, f.Srr, f.Scc);
+  const std::array<double, 4> hu =
+      HuInvariants({M0, f.Srr, f.Scc, f.Src, f.Srrr, f.Sccr, f.Srrc, f.Sccc});
+  Result.HuMoment1 = hu[0];
+  Result.HuMoment2 = hu[1];
+  Result.HuMoment3 = hu[2];
+  Result.HuMoment4 = hu[3];
   Result.CentreRow = CentreRow;
   Result.CentreColumn = CentreColumn;
   Result.HueImage = &HueImage;
   Result.BackProjectionImage = &BackProjectionImage;
   Result.Window = Window;
+  Result.Lost = lost;
+  Result.Hand = {CentreRow, CentreColumn};
+  Result.LearnedModel = false;
+}
+
+void THandTracker::SetSkinModel(std::shared_ptr<const TSkinModel> Model) {
+  std::scoped_lock lock(FParametersLock);
+  FSkinModel = std::move(Model);
+  FModelChanged = true;
+}
+
+std::shared_ptr<const TSkinModel> THandTracker::SkinModel() const {
+  std::scoped_lock lock(FParametersLock);
+  return FSkinModel;
+}
+
+void THandTracker::TrackLearned(const TBitmap& Frame, const TTrackerParameters& Params,
+                                const TSkinModel& Model, TTrackingResult& Result) {
+  std::scoped_lock maskLock(MaskImage.Lock());
+  std::scoped_lock hueLock(HueImage.Lock());
+  std::scoped_lock hsvLock(HSVImage.Lock());
+  // The views stay those of the seed's model: the hue picture, and the mask of the whole
+  // picture as the learned model sees it.
+  ConvertAndThreshold(Frame, Params);
+  const int width = HueImage.Width();
+  const int height = HueImage.Height();
+  for (int r = 0; r < height; ++r) {
+    std::uint8_t* skin =
+        FSkin.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+    Model.ClassifyRow(Frame.ScanLine(r), skin, width);
+    std::uint8_t* mask = MaskImage.ScanLine(r);
+    for (int c = 0; c < width; ++c) {
+      const std::uint8_t j = skin[c] ? 255 : 0;
+      mask[3 * c] = mask[3 * c + 1] = mask[3 * c + 2] = j;
+    }
+  }
+  {
+    std::scoped_lock bpLock(BackProjectionImage.Lock());
+    BackProjectionImage.Assign(MaskImage);
+    FBlackKnown = false;  // the seed's model paints it black again when it takes over
+  }
+  const TBlobResult blob = FBlob.Track(FSkin.data(), width, height);
+  Result.Angle = blob.Angle;
+  Result.CentreRow = blob.Centre.Row;
+  Result.CentreColumn = blob.Centre.Column;
+  Result.HuMoment1 = blob.Hu[0];
+  Result.HuMoment2 = blob.Hu[1];
+  Result.HuMoment3 = blob.Hu[2];
+  Result.HuMoment4 = blob.Hu[3];
+  Result.HueImage = &HueImage;
+  Result.BackProjectionImage = &BackProjectionImage;
+  Result.Window = blob.Window;
+  Result.Lost = blob.Lost;
+  Result.Hand = blob.Hand;
+  Result.LearnedModel = true;
 }
 
 }  // namespace pavrel

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "image/Bitmap.h"
+#include "tracking/BlobTracker.h"
+#include "tracking/SkinModel.h"
 #include "tracking/Tracker.h"
 #include "tracking/TrackerTypes.h"
 
@@ -27,6 +30,14 @@ class THandTracker : public TTracker {
   bool SetParameters(const TTrackerParameters& Params);
   // A copy of the set the tracker works with.
   TTrackerParameters GetParameters() const;
+
+  // A learned colour model to track with instead of the six bounds, or null for the
+  // bounds. Safe from another thread; the next frame starts with a search of the whole
+  // picture. With a model the back-projection view shows the whole picture's skin mask.
+  void SetSkinModel(std::shared_ptr<const TSkinModel> Model);
+  std::shared_ptr<const TSkinModel> SkinModel() const;
+  // Which point of the hand's blob a learned model follows. Call before frames run.
+  void SetPalmPoint(TPalmPoint Method) { FBlob.SetPalmPoint(Method); }
 
   // The skin mask of the last frame (white skin, black elsewhere), for diagnostics.
   const TBitmap& SkinMask() const { return MaskImage; }
@@ -59,6 +70,8 @@ class THandTracker : public TTracker {
   // Adds the skin pixels of Span to Sums (third powers with Third).
   void AddSkinSums(const TSpan& Span, bool Third, TRawSums& Sums) const;
   void GoHome();
+  void TrackLearned(const TBitmap& Frame, const TTrackerParameters& Params, const TSkinModel& Model,
+                    TTrackingResult& Result);
 
   std::int32_t CentreRow = 0;
   std::int32_t CentreColumn = 0;
@@ -72,6 +85,9 @@ class THandTracker : public TTracker {
   TBitmap HueImage;
   TTrackerParameters Parameters;  // guarded by FParametersLock
   mutable std::mutex FParametersLock;
+  std::shared_ptr<const TSkinModel> FSkinModel;  // guarded by FParametersLock
+  bool FModelChanged = false;                    // guarded by FParametersLock
+  TBlobTracker FBlob;
 
   // BackProjectionImage is black outside FDirty once FBlackKnown holds.
   TSpan FDirty;

@@ -50,6 +50,12 @@ struct TTrackingResult {
   const TBitmap* HueImage = nullptr;
   const TBitmap* BackProjectionImage = nullptr;
   TRect Window;
+  // The hand was not found this frame (the seed's model: the window went back home).
+  bool Lost = false;
+  // The point the pointer follows: the palm with a learned colour model, else the centre.
+  TPoint Hand;
+  // Tracked with a learned colour model: a lost hand then holds the pointer still.
+  bool LearnedModel = false;
 };
 
 // Nearest integer, exact halves to the even neighbour, whatever the FPU rounding mode.

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAction>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "AppTestSupport.h"
 #include "app/ApplicationWindows.h"
@@ -214,6 +218,46 @@ TEST_F(SettingsDialogTest, OkKeepsTheLastSetWhichTheStoreReceivesAtClose) {
   TTrackerParameters stored = DefaultParameters();
   ReadUserStore(stored);
   EXPECT_EQ(stored, expected);
+}
+
+TEST_F(SettingsDialogTest, AStoreThatCannotBeWrittenAtCloseIsReportedAndKeptAsItWas) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to hand the store's folder to nobody";
+  }
+  // The store's folder belongs to nobody and is read-only; the window closes as nobody, so
+  // that the permission bits count (root would write anyway).
+  const std::filesystem::path folder =
+      std::filesystem::path(Store.Folder().toStdString()) / "Quillon software";
+  const std::filesystem::path store = folder / "Pavrel.reg";
+  TTrackerParameters old = DefaultParameters();
+  old.MeanThreshold = 12;
+  ASSERT_TRUE(WriteUserStore(old, store));
+  std::ifstream in(store, std::ios::binary);
+  const std::string oldBytes((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::permissions(
+      Store.Folder().toStdString(),
+      std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(store.c_str(), 65534, 65534), 0);
+  std::filesystem::permissions(
+      folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+
+  Main->TrackerParameters.WindowExpansion = 9;
+  ASSERT_EQ(::setegid(65534), 0);
+  ASSERT_EQ(::seteuid(65534), 0);
+  Main->close();
+  ASSERT_EQ(::seteuid(0), 0);
+  ASSERT_EQ(::setegid(0), 0);
+
+  const auto shown = Messages.Entries();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].Kind, TMessageKind::StandardError);
+  EXPECT_TRUE(shown[0].Owned);
+  EXPECT_EQ(shown[0].Text.toStdString(),
+            "The settings could not be saved in \"" + store.string() + "\": Permission denied");
+  std::ifstream again(store, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), oldBytes);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
 }
 
 TEST_F(SettingsDialogTest, AValueOutsideItsSliderComesBackClampedWhenTheDialogShows) {

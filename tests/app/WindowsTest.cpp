@@ -148,8 +148,10 @@ TEST_F(WindowsTest, EveryMenuItemStartsInItsInitialState) {
                             {"SaveSettings1", "Save Settings...", true},
                             {"N1", "", true},
                             {"Exit1", "Exit", true}});
-  ExpectMenu(window.TrackerMenuItem, {{"StartTrackingMenuItem", "Start Tracking", true},
-                                      {"StopTrackingMenuItem", "Stop Tracking", false}});
+  ExpectMenu(window.TrackerMenuItem,
+             {{"StartTrackingMenuItem", "Start Tracking", true},
+              {"StopTrackingMenuItem", "Stop Tracking", false},
+              {"CalibrateHandMenuItem", "Calibrate Hand", true, true, false}});
   ExpectMenu(window.Configuration1,
              {{"AdjustTrackerParameters1", "Adjust Tracker Parameters...", true}});
   ExpectMenu(window.DeviceMenu, {{"StopVideoMenuItem", "Stop Video", true},
@@ -166,7 +168,7 @@ TEST_F(WindowsTest, EveryMenuItemStartsInItsInitialState) {
               {"N6", "", true},
               {"OnScreenDisplayMenuItem", "On Screen Display", true, true, true}});
   EXPECT_EQ(window.File1->actions().size(), 4);
-  EXPECT_EQ(window.TrackerMenuItem->actions().size(), 2);
+  EXPECT_EQ(window.TrackerMenuItem->actions().size(), 3);
   EXPECT_EQ(window.Help1->actions().size(), 1);
   EXPECT_EQ(window.VideoPopupMenu->actions().size(), 7);
   EXPECT_EQ(window.RenderedImage->PopupMenu(), window.VideoPopupMenu);

@@ -53,6 +53,31 @@ TEST(BitmapTest, AssignCopiesSizeFormatPaletteAndPixels) {
   EXPECT_EQ(dest.ScanLine(1)[2], 0);
 }
 
+TEST(BitmapTest, MovingHandsThePixelsOverWithoutACopy) {
+  TBitmap source(3, 2, TPixelFormat::pf8bit);
+  source.Palette()[7] = TPaletteEntry{10, 20, 30};
+  source.ScanLine(1)[2] = 7;
+  const std::uint8_t* pixels = source.Bits();
+  TBitmap moved(std::move(source));
+  EXPECT_EQ(moved.Bits(), pixels);
+  EXPECT_EQ(moved.Width(), 3);
+  EXPECT_EQ(moved.PixelFormat(), TPixelFormat::pf8bit);
+  EXPECT_EQ(moved.ScanLine(1)[2], 7);
+  EXPECT_EQ(moved.Palette()[7].Red, 30);
+  EXPECT_TRUE(source.Empty());  // NOLINT(bugprone-use-after-move): left empty on purpose
+  EXPECT_EQ(source.ByteSize(), 0u);
+
+  TBitmap target(5, 5);
+  target = std::move(moved);
+  EXPECT_EQ(target.Bits(), pixels);
+  EXPECT_EQ(target.Stride(), 4u);
+  EXPECT_EQ(moved.Width(), 0);  // NOLINT(bugprone-use-after-move)
+  EXPECT_NE(&target.Lock(), &moved.Lock());
+  // A moved-from bitmap can be used again.
+  moved.SetSize(2, 2);
+  EXPECT_EQ(moved.Row24(1)[1], TRGBTriple{});
+}
+
 TEST(BitmapTest, AbsurdSizesAreRefused) {
   EXPECT_THROW(TBitmap(-1, 5), std::length_error);
   EXPECT_THROW(TBitmap(5, TBitmap::MaxSide + 1), std::length_error);

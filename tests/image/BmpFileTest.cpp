@@ -297,6 +297,52 @@ TEST_F(BmpFileTest, MalformedFilesAreRefusedWithFileNameAndReason) {
   EXPECT_NO_THROW(LoadBmpFile(Write("valid.bmp", Valid())));
 }
 
+// A file of the full length its header asks for, its pixels a hole (no disk space, reads as
+// zeros), so that only the picture's size can make it fail.
+fs::path WriteSparse(const fs::path& Path, std::int32_t Width, std::int32_t Height,
+                     std::uint16_t BitCount) {
+  TBmpLayout layout;
+  layout.Width = Width;
+  layout.Height = Height;
+  layout.BitCount = BitCount;
+  if (BitCount == 8) {
+    layout.Palette.assign(256, 0);
+  }
+  const TBytes header = MakeBmp(layout, {});
+  const std::uint64_t height = Height < 0 ? -static_cast<std::int64_t>(Height) : Height;
+  const std::uint64_t size =
+      header.size() + RowStride(Width, static_cast<TPixelFormat>(BitCount)) * height;
+  {
+    std::ofstream out(Path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+  }
+  fs::resize_file(Path, size);
+  return Path;
+}
+
+TEST_F(BmpFileTest, PicturesLargerThanTheCapAreRefusedFromTheHeaderWithTheirDataPresent) {
+  ASSERT_EQ(MaxBmpPixels, 8192 * 8192);
+  for (const auto& [width, height] : std::vector<std::pair<std::int32_t, std::int32_t>>{
+           {8193, 8192}, {8192, -8193}, {32768, 32768}, {32768, 2049}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    const fs::path path = WriteSparse(FDir / "big.bmp", width, height, 32);
+    try {
+      LoadBmpFile(path);
+      ADD_FAILURE() << "accepted";
+    } catch (const EBmpError& e) {
+      EXPECT_NE(std::string(e.what()).find("too large: more than 67108864 pixels"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  // The cap itself is read (8 bits a pixel keeps it at 64 MiB).
+  const TBitmap atCap = LoadBmpFile(WriteSparse(FDir / "cap.bmp", 8192, -8192, 8));
+  EXPECT_EQ(atCap.Width(), 8192);
+  EXPECT_EQ(atCap.Height(), 8192);
+  EXPECT_EQ(atCap.ScanLine(8191)[8191], 0);
+}
+
 TEST_F(BmpFileTest, MissingFilesAndFoldersAreRefused) {
   EXPECT_THROW(LoadBmpFile(FDir / "missing.bmp"), EBmpError);
   EXPECT_THROW(LoadBmpFile(FDir), EBmpError);

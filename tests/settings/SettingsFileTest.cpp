@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <limits>
+
 #include "FileSizeLimit.h"
 #include "TempFolder.h"
 #include "settings/Settings.h"
@@ -241,6 +243,104 @@ TEST(SettingsFile, ASaveThatFailsMidwayLeavesTheOldFile) {
     EXPECT_THROW(SaveSettingsFile(Sample(), name.string()), ESettingsError);
   }
   EXPECT_EQ(ReadFile(name), "<parameters/>");
+  EXPECT_EQ(Listing(temp.Path()), "a.pvl;");
+}
+
+std::string Repeated(const std::string& Piece, std::size_t Times) {
+  std::string text;
+  text.reserve(Piece.size() * Times);
+  for (std::size_t i = 0; i < Times; ++i) {
+    text += Piece;
+  }
+  return text;
+}
+
+TEST(SettingsFileLimits, NestingDeeperThan64LevelsIsRefusedWhereItIsMet) {
+  // 64 levels in all, the document element included, still load.
+  const std::string allowed = Document(kAllButLoseTrackArea + "<LoseTrackArea>-8</LoseTrackArea>" +
+                                       Repeated("<x>", 63) + Repeated("</x>", 63));
+  TTrackerParameters p = DefaultParameters();
+  EXPECT_EQ(OpenError(allowed, p), "");
+  EXPECT_EQ(p, Sample());
+
+  for (const std::size_t depth : {65u, 100000u}) {
+    SCOPED_TRACE(depth);
+    // The 65th start tag is refused before the parser sees the rest, broken or not.
+    const std::string text = Document(kAllButLoseTrackArea + "<LoseTrackArea>0</LoseTrackArea>\n" +
+                                      Repeated("<x>", depth - 1) + "<<<");
+    TTrackerParameters q = DefaultParameters();
+    EXPECT_EQ(OpenError(text, q), "Elements are nested more than 64 levels deep\nLine: 2\n" +
+                                      Repeated("<x>", 13) + "<");
+    EXPECT_EQ(q, DefaultParameters());
+  }
+}
+
+TEST(SettingsFileLimits, ErrorMessagesQuoteAtMost40CharactersOfAValue) {
+  const std::string megabyte = Repeated("9", 1u << 20);
+  TTrackerParameters p = DefaultParameters();
+  EXPECT_EQ(
+      OpenError(Document(kAllButLoseTrackArea + "<LoseTrackArea>" + megabyte + "</LoseTrackArea>"),
+                p),
+      "'" + Repeated("9", 40) + "\u2026' is not a valid integer value");
+  // Characters, not bytes: an accented letter is never cut in two.
+  const std::string firstEight =
+      kAllButLoseTrackArea.substr(0, kAllButLoseTrackArea.find("<Height"));
+  EXPECT_EQ(OpenError(Document(firstEight + "<HeightToWidthRatio>" + Repeated("\xc3\xa9", 500000) +
+                               "</HeightToWidthRatio>"),
+                      p),
+            "'" + Repeated("\xc3\xa9", 40) + "\u2026' is not a valid floating point value");
+  // Exactly 40 characters are quoted whole.
+  EXPECT_EQ(OpenError(Document(kAllButLoseTrackArea + "<LoseTrackArea>" + Repeated("x", 40) +
+                               "</LoseTrackArea>"),
+                      p),
+            "'" + Repeated("x", 40) + "' is not a valid integer value");
+  EXPECT_EQ(p, DefaultParameters());
+}
+
+TEST(SettingsFileLimits, AFileLargerThanOneMebibyteIsRefusedWhileItIsRead) {
+  test::TTempFolder temp;
+  const auto name = temp.Path() / "big.pvl";
+  // White space between elements is allowed: the same file padded to the limit loads ...
+  const std::string saved = SettingsText(Sample());
+  WriteFile(name, saved + std::string((1u << 20) - saved.size(), ' '));
+  TTrackerParameters p = DefaultParameters();
+  OpenSettingsFile(name.string(), p);
+  EXPECT_EQ(p, Sample());
+  // ... and one byte more, or ten megabytes, does not.
+  for (const std::size_t extra : {std::size_t{1}, std::size_t{10} << 20}) {
+    WriteFile(name, saved + std::string((1u << 20) - saved.size() + extra, ' '));
+    TTrackerParameters q = DefaultParameters();
+    try {
+      OpenSettingsFile(name.string(), q);
+      ADD_FAILURE() << "opened a file over the limit";
+    } catch (const ESettingsError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "Cannot open the settings file \"" + name.string() + "\": File too large");
+    }
+    EXPECT_EQ(q, DefaultParameters());
+  }
+}
+
+TEST(SettingsFileLimits, ARatioThatIsNotAFiniteNumberIsNeverSaved) {
+  test::TTempFolder temp;
+  const auto name = temp.Path() / "a.pvl";
+  WriteFile(name, "old");
+  for (const double ratio :
+       {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+        std::numeric_limits<double>::quiet_NaN()}) {
+    SCOPED_TRACE(ratio);
+    TTrackerParameters p = Sample();
+    p.HeightToWidthRatio = ratio;
+    try {
+      SaveSettingsFile(p, name.string());
+      ADD_FAILURE() << "saved a ratio of " << ratio;
+    } catch (const ESettingsError& e) {
+      EXPECT_THAT(e.what(),
+                  StartsWith("Cannot save the settings file \"" + name.string() + "\": "));
+      EXPECT_THAT(e.what(), HasSubstr("not a finite number"));
+    }
+    EXPECT_EQ(ReadFile(name), "old");
+  }
   EXPECT_EQ(Listing(temp.Path()), "a.pvl;");
 }
 

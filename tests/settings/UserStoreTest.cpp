@@ -1,6 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <random>
+#include <thread>
+#include <vector>
 
 #include "FileSizeLimit.h"
 #include "TempFolder.h"
@@ -251,6 +261,173 @@ TEST_F(UserStore, AWriteThatFailsMidwayLeavesTheOldStoreByteForByte) {
   }
   EXPECT_EQ(ReadFile(Store), old);
   EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+}
+
+// Runs Body in a child process as the unprivileged user nobody (the tests run as root, whom
+// permission bits do not stop) and answers what it returned.
+std::string AsNobody(const std::function<std::string()>& Body) {
+  int fds[2];
+  if (::pipe(fds) != 0) {
+    return "pipe failed";
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    std::string answer = "cannot become nobody";
+    if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+        ::setresuid(65534, 65534, 65534) == 0) {
+      answer = Body();
+    }
+    const ssize_t written = ::write(fds[1], answer.data(), answer.size());
+    ::_exit(written == static_cast<ssize_t>(answer.size()) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return answer;
+}
+
+TEST_F(UserStore, AReadOnlyFolderKeepsTheOldStoreAndTheReasonNamesTheStore) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to hand the folder to nobody";
+  }
+  const std::string old = kHeader + kKey + "\"LHueBound\"=dword:00000007\n";
+  std::filesystem::create_directories(Folder);
+  WriteFile(Store, old);
+  // A folder of nobody's that nobody may not write, as a user's own read-only folder.
+  std::filesystem::permissions(Temp.Path(), std::filesystem::perms::owner_all |
+                                                std::filesystem::perms::group_exec |
+                                                std::filesystem::perms::others_exec);
+  std::filesystem::permissions(Folder.parent_path(), std::filesystem::perms::owner_all |
+                                                         std::filesystem::perms::others_exec);
+  ASSERT_EQ(::chown(Folder.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(Store.c_str(), 65534, 65534), 0);
+  std::filesystem::permissions(
+      Folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+
+  const std::string answer = AsNobody([&] {
+    std::string error;
+    return WriteUserStore(Odd(), Store, &error) ? std::string("written") : error;
+  });
+  EXPECT_EQ(answer,
+            "The settings could not be saved in \"" + Store.string() + "\": Permission denied");
+  EXPECT_EQ(ReadFile(Store), old);
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+  // Text values report the same way; the folder made writable again takes the store.
+  EXPECT_EQ(
+      AsNobody([&] {
+        std::string error;
+        return WriteUserStoreValues({{"PointerFilter", "1"}}, Store, &error) ? "written" : error;
+      }),
+      answer);
+  std::filesystem::permissions(Folder, std::filesystem::perms::owner_all);
+  EXPECT_EQ(AsNobody([&] {
+              std::string error;
+              return WriteUserStore(Odd(), Store, &error) ? "written" : error;
+            }),
+            "written");
+  TTrackerParameters p = DefaultParameters();
+  ReadUserStore(p, Store);
+  EXPECT_EQ(p, Odd());
+}
+
+TEST_F(UserStore, EachKindOfFailureSaysWhereAndWhy) {
+  WriteFile(Temp.Path() / "file", "x");
+  std::string error;
+  EXPECT_FALSE(WriteUserStore(Odd(), Temp.Path() / "file" / "sub" / "Pavrel.reg", &error));
+  EXPECT_EQ(error, "The settings could not be saved in \"" +
+                       (Temp.Path() / "file" / "sub").string() + "\": Not a directory");
+
+  std::filesystem::create_directories(Store);
+  EXPECT_FALSE(WriteUserStore(Odd(), Store, &error));
+  EXPECT_EQ(error, "The settings could not be saved in \"" + Store.string() +
+                       "\": the store cannot be read (Is a directory), so it is left as it is");
+  std::filesystem::remove(Store);
+
+  const std::string old = kHeader + kKey + "\"LHueBound\"=dword:00000007\n";
+  WriteFile(Store, old);
+  {
+    test::TFileSizeLimit limit(old.size());
+    EXPECT_FALSE(WriteUserStoreValues({{"PointerFilter", "1"}}, Store, &error));
+  }
+  EXPECT_EQ(error, "The settings could not be saved in \"" + Store.string() + "\": File too large");
+  EXPECT_EQ(ReadFile(Store), old);
+  EXPECT_EQ(Listing(Folder), "Pavrel.reg;");
+}
+
+TEST_F(UserStore, ASaveRemovesTemporaryFilesOfKilledSavesButNotOfRunningOnes) {
+  // A process that has ended, and one that still runs.
+  const pid_t dead = ::fork();
+  if (dead == 0) {
+    ::_exit(0);
+  }
+  ::waitpid(dead, nullptr, 0);
+  const pid_t alive = ::fork();
+  if (alive == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  const std::string deadName = "Pavrel.reg.tmp-" + std::to_string(dead) + "-17-0";
+  const std::string aliveName = "Pavrel.reg.tmp-" + std::to_string(alive) + "-17-0";
+  std::filesystem::create_directories(Folder);
+  // Names that only look alike are never touched.
+  const std::vector<std::string> kept = {aliveName,
+                                         "Other.reg.tmp-" + std::to_string(dead) + "-17-0",
+                                         deadName + ".bak",
+                                         "Pavrel.reg.tmp-" + std::to_string(dead) + "-17",
+                                         "Pavrel.reg.tmp-x" + std::to_string(dead) + "-17-0",
+                                         "Pavrel.reg.bad"};
+  for (const std::string& name : kept) {
+    WriteFile(Folder / name, "half a store");
+  }
+  WriteFile(Folder / deadName, "half a store");
+
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  ::kill(alive, SIGKILL);
+  ::waitpid(alive, nullptr, 0);
+  EXPECT_FALSE(std::filesystem::exists(Folder / deadName));
+  for (const std::string& name : kept) {
+    EXPECT_EQ(ReadFile(Folder / name), "half a store") << name;
+  }
+  // Settings files are cleaned up the same way, beside the file saved.
+  const auto pvl = Temp.Path() / "a.pvl";
+  WriteFile(Temp.Path() / ("a.pvl.tmp-" + std::to_string(dead) + "-1-2"), "<par");
+  SaveSettingsFile(Odd(), pvl.string());
+  EXPECT_FALSE(
+      std::filesystem::exists(Temp.Path() / ("a.pvl.tmp-" + std::to_string(dead) + "-1-2")));
+}
+
+TEST_F(UserStore, SavesKilledAtAnyMomentLeaveTheOldOrTheNewStoreAndTheNextSaveTidiesUp) {
+  TTrackerParameters other = Odd();
+  other.LHueBound = 77;
+  ASSERT_TRUE(WriteUserStore(Odd(), Store));
+  std::mt19937 random(7);
+  int leftovers = 0;
+  for (int round = 0; round < 100; ++round) {
+    const pid_t saver = ::fork();
+    if (saver == 0) {
+      for (bool flip = false;; flip = !flip) {
+        WriteUserStore(flip ? Odd() : other, Store);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    ::kill(saver, SIGKILL);
+    ::waitpid(saver, nullptr, 0);
+    TTrackerParameters p = DefaultParameters();
+    ASSERT_TRUE(ReadUserStoreText(ReadFile(Store), p)) << "round " << round;
+    ASSERT_TRUE(p == Odd() || p == other) << "round " << round;
+    // Whatever the kill left, the next save leaves nothing but the store.
+    leftovers += Listing(Folder) != "Pavrel.reg;";
+    ASSERT_TRUE(WriteUserStore(p, Store));
+    ASSERT_EQ(Listing(Folder), "Pavrel.reg;") << "round " << round;
+  }
+  RecordProperty("KillsThatLeftATemporaryFile", leftovers);
 }
 
 TEST_F(UserStore, TextValuesLiveBesideTheParametersWithoutDisturbingThem) {

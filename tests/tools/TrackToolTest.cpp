@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -303,6 +304,35 @@ TEST_F(TrackToolTest, SettingsFilesAndTheUserStoreGiveTheStartingSetAndSetStillA
   EXPECT_TRUE(noSave.Lines.empty());
   EXPECT_NE(noSave.Err.find(unwritable), std::string::npos) << noSave.Err;
   EXPECT_EQ(Run({"--user-settings", "--settings", file, dir.string()}).Status, 2);
+}
+
+TEST_F(TrackToolTest, ARatioThatIsNotAFiniteNumberIsRefusedAndNeverSaved) {
+  const fs::path dir = Frames("frames", 1);
+  const std::string saved = (FDir / "saved.pvl").string();
+  for (const std::string value : {"inf", "-inf", "INF", "infinity", "nan", "-nan", "NaN"}) {
+    SCOPED_TRACE(value);
+    const TRun run =
+        Run({"--set", "HeightToWidthRatio=" + value, "--save-settings", saved, dir.string()});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_TRUE(run.Lines.empty());
+    EXPECT_NE(run.Err.find("pavrel-track: HeightToWidthRatio needs a finite number, got \"" +
+                           value + "\""),
+              std::string::npos)
+        << run.Err;
+  }
+  // A store may hold any eight bytes; an infinite ratio read from it is not saved either.
+  const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+  const std::string keep = oldConfig ? oldConfig : "";
+  setenv("XDG_CONFIG_HOME", (FDir / "config").c_str(), 1);
+  TTrackerParameters stored = track::StartupParameters();
+  stored.HeightToWidthRatio = std::numeric_limits<double>::infinity();
+  ASSERT_TRUE(WriteUserStore(stored, UserStorePath()));
+  const TRun fromStore = Run({"--user-settings", "--save-settings", saved, dir.string()});
+  oldConfig ? setenv("XDG_CONFIG_HOME", keep.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(fromStore.Status, 2);
+  EXPECT_TRUE(fromStore.Lines.empty());
+  EXPECT_NE(fromStore.Err.find("not a finite number"), std::string::npos) << fromStore.Err;
+  EXPECT_FALSE(fs::exists(saved));
 }
 
 TEST_F(TrackToolTest, HelpAndVersion) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -19,6 +20,7 @@
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/FramePipeline.h"
+#include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
 #include "track/TrackReport.h"
@@ -132,6 +134,10 @@ void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
     if (!ParseWhole(value, ratio)) {
       throw EUsageError("HeightToWidthRatio needs a number, got \"" + value + "\"");
     }
+    // from_chars takes "inf" and "nan": the tracker cannot use them and no file keeps them.
+    if (!std::isfinite(ratio)) {
+      throw EUsageError("HeightToWidthRatio needs a finite number, got \"" + value + "\"");
+    }
     Params.HeightToWidthRatio = ratio;
     return;
   }
@@ -164,8 +170,63 @@ TTrackerParameters RunParameters(const TTrackOptions& Options) {
   return params;
 }
 
+TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
+  const std::size_t colon = Text.find(':');
+  const std::size_t comma = Text.find(',', colon == std::string::npos ? 0 : colon);
+  TTrackOptions::TCalibration c;
+  if (colon == std::string::npos || comma == std::string::npos ||
+      !ParseWhole(Text.substr(0, colon), c.Frame) ||
+      !ParseWhole(Text.substr(colon + 1, comma - colon - 1), c.Column) ||
+      !ParseWhole(Text.substr(comma + 1), c.Row) || c.Frame < 0 || c.Column < 0 || c.Row < 0) {
+    throw EUsageError("--calibrate needs FRAME:X,Y with whole numbers from 0, got \"" + Text +
+                      "\"");
+  }
+  return c;
+}
+
+namespace {
+
+// The colour model learned from one click on one frame of the sources, read afresh.
+std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Options) {
+  const TTrackOptions::TCalibration& c = *Options.Calibrate;
+  std::ostringstream ignored;
+  long long index = 0;
+  for (const std::string& name : Options.Sources) {
+    const std::unique_ptr<TFrameSource> source = MakeFrameSource(name, ignored);
+    TSourceFrame input;
+    while (source->Next(input)) {
+      if (index++ < c.Frame) {
+        continue;
+      }
+      if (!input.Bitmap) {
+        throw EUsageError("--calibrate: frame " + std::to_string(c.Frame) +
+                          " cannot be read: " + input.Error);
+      }
+      try {
+        TSkinExamples examples;
+        CalibrateHand(*input.Bitmap, c.Column, c.Row, examples);
+        return std::make_shared<const TSkinModel>(examples);
+      } catch (const std::invalid_argument& e) {
+        throw EUsageError(std::string("--calibrate: ") + e.what());
+      }
+    }
+  }
+  throw EUsageError("--calibrate: the sources have " + std::to_string(index) +
+                    " frames, there is no frame " + std::to_string(c.Frame));
+}
+
+}  // namespace
+
 int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TTrackerParameters params = RunParameters(Options);
+  std::shared_ptr<const TSkinModel> model;
+  if (Options.Calibrate) {
+    model = CalibrateOnSources(Options);
+  } else if (Options.UserSettings) {
+    if (const std::optional<TSkinExamples> stored = ReadStoredColourModel()) {
+      model = std::make_shared<const TSkinModel>(*stored);
+    }
+  }
   // Every source is checked before the first line is written.
   std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
@@ -201,12 +262,14 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     while ((!Options.Frames || frame < *Options.Frames) && !stopped() && source.Next(input)) {
       TFrameReport report;
       report.Frame = ++frame;
+      report.HandFields = Options.HandFields || model != nullptr;
       if (input.Bitmap) {
         if (!tracker) {
           // One tracker for all frames, homed on the first frame's whole area.
           tracker = std::make_unique<THandTracker>(
               TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
           tracker->SetParameters(params);
+          tracker->SetSkinModel(model);
           // The main window's smoothing length, over the frames' own size.
           translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
                                                           std::max(1, input.Bitmap->Height()),
@@ -291,6 +354,14 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   app.add_option("SOURCE", options.Sources,
                  "A BMP file, a folder whose .bmp files are taken in name order, a video file "
                  "(every frame, as fast as it decodes, scaled to 160 x 120) or device:N");
+  std::string calibrate;
+  CLI::Option* calibrateOption =
+      app.add_option("--calibrate", calibrate,
+                     "Hand calibration as a click at (X, Y) of frame FRAME (from 0), then track "
+                     "the whole run with the learned colour model")
+          ->type_name("FRAME:X,Y");
+  app.add_flag("--hand-fields", options.HandFields,
+               "Add \"lost\" and \"hand\" (the point the pointer follows) to every line");
   app.add_flag("--act", options.Act,
                "Perform the recognised mouse actions on the X11 desktop of $DISPLAY");
   app.set_version_flag("--version", std::string("pavrel-track ") + PAVREL_VERSION);
@@ -298,7 +369,8 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
   const auto usage = [&](const std::string& Message) {
     Err << "pavrel-track: " << Message << "\n"
         << "Usage: pavrel-track [--user-settings | --settings FILE.pvl] [--set NAME=VALUE]...\n"
-        << "                    [--save-settings FILE.pvl] [--frames N] [--act] SOURCE...\n"
+        << "                    [--save-settings FILE.pvl] [--frames N] [--act]\n"
+        << "                    [--calibrate FRAME:X,Y] [--hand-fields] SOURCE...\n"
         << "       pavrel-track --list-devices\n"
         << "Run 'pavrel-track --help' for more information.\n";
     return 2;
@@ -324,6 +396,13 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
       return usage("--frames needs a positive number");
     }
     options.Frames = frames;
+  }
+  try {
+    if (calibrateOption->count() > 0) {
+      options.Calibrate = ParseCalibration(calibrate);
+    }
+  } catch (const EUsageError& e) {
+    return usage(e.what());
   }
   options.Warnings = &Err;
   options.Stop = Stop;

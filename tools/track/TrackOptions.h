@@ -23,6 +23,16 @@ struct TTrackOptions {
   // Run the mouse translator with Active true on the X11 desktop of $DISPLAY, so that the
   // frames really move the pointer and act; otherwise it runs inactive, without a desktop.
   bool Act = false;
+  // Hand calibration as a click at (Column, Row) of frame Frame (from 0), then the whole
+  // run tracks with the learned colour model.
+  struct TCalibration {
+    long long Frame = 0;
+    int Column = 0;
+    int Row = 0;
+  };
+  std::optional<TCalibration> Calibrate;
+  // Every line gains "lost" and "hand"; always so when a learned model tracks.
+  bool HandFields = false;
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
   // Set from another thread to end the run early (a termination signal): the run stops
@@ -44,12 +54,15 @@ TTrackerParameters StartupParameters();
 const std::vector<std::string>& ParameterNames();
 
 // Applies one NAME=VALUE to Params. Raises EUsageError for an unknown name or a value that is
-// not a whole number (a real number for HeightToWidthRatio) of the field's range.
+// not a whole number (a finite real number for HeightToWidthRatio) of the field's range.
 void ApplySetting(TTrackerParameters& Params, const std::string& Setting);
 
 // The set a run uses: the start-up defaults, then the per-user store or a settings file,
 // then the --set overrides in order. Raises ESettingsError (settings file) or EUsageError.
 TTrackerParameters RunParameters(const TTrackOptions& Options);
+
+// "FRAME:X,Y" as a calibration; raises EUsageError for anything else.
+TTrackOptions::TCalibration ParseCalibration(const std::string& Text);
 
 // Tracks every frame of the sources with one tracker, feeds each result to one mouse
 // translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when

@@ -17,10 +17,12 @@ struct TFrameReport {
   std::optional<TTrackingResult> Result;  // when the frame was tracked
   std::optional<std::int32_t> Code;       // the translator's debounced code, when tracked
   std::string Error;                      // when it was not
+  bool HandFields = false;                // add "lost" and "hand"
 };
 
 // {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4],
-//  "code":c,"action":"ActionName of c"} or {"frame":N,"error":"message"}. Doubles keep their
+//  "code":c,"action":"ActionName of c"}, with HandFields also "lost":bool and "hand":[row,column]
+// after "hu"; or {"frame":N,"error":"message"}. Doubles keep their
 // full precision.
 nlohmann::ordered_json ToJson(const TFrameReport& Report);
 
