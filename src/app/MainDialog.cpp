@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -28,6 +29,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
+#include "app/CommandThread.h"
 #include "app/Fonts.h"
 #include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"
@@ -47,7 +49,38 @@
 
 namespace pavrel {
 
+// The video thread's way back to the window: calls posted to the UI thread while the window
+// still has its video, and the count of video commands (a newer one cancels the older).
+struct TVideoLink {
+  std::mutex Lock;
+  TMainDialog* Dialog = nullptr;  // guarded by Lock; null once the window let go
+  std::atomic<std::uint64_t> Command{0};
+
+  void Post(std::function<void(TMainDialog&)> Call) {
+    std::scoped_lock lock(Lock);
+    if (Dialog == nullptr) {
+      return;
+    }
+    TMainDialog* dialog = Dialog;
+    QMetaObject::invokeMethod(
+        dialog, [dialog, Call = std::move(Call)] { Call(*dialog); }, Qt::QueuedConnection);
+  }
+  void Detach() {
+    std::scoped_lock lock(Lock);
+    Dialog = nullptr;
+  }
+};
+
 namespace {
+
+// What a video command brought back to the UI thread.
+struct TCommandResult {
+  bool Done = false;
+  bool Cancelled = false;
+  std::string Error;
+  std::vector<std::string> CaptureFormatErrors;
+  QEventLoop* Loop = nullptr;  // UI thread only
+};
 
 constexpr int kFrameWidth = 160;
 constexpr int kFrameHeight = 120;
@@ -174,6 +207,10 @@ void TMainDialog::BuildLayout() {
   Timer->setObjectName("Timer");
   Timer->setInterval(1000);
   connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(); });
+
+  FWatchdog = new QTimer(this);
+  FWatchdog->setInterval(250);
+  connect(FWatchdog, &QTimer::timeout, this, [this] { WatchdogTick(); });
 
   OpenDialog = new QFileDialog(this);
   OpenDialog->setObjectName("OpenDialog");
@@ -314,6 +351,11 @@ void TMainDialog::BuildMenus() {
 void TMainDialog::FormCreate() {
   // 1. The video and its device enumerator; one Source item per device, tagged by index.
   FVideo = std::make_unique<TVideoSource>();
+  // The program must end soon after it is asked to, even when a stalled source never lets go.
+  FVideo->SetTeardownWait(std::chrono::milliseconds(500));
+  FVideoThread = std::make_unique<TCommandThread>();
+  FVideoLink = std::make_shared<TVideoLink>();
+  FVideoLink->Dialog = this;
   TSysDevEnum& devices = FVideo->DeviceEnumerator();
   for (int i = 0; i < devices.DeviceCount(); ++i) {
     QAction* item = DeviceMenu->addAction(MenuCaption(devices.DeviceName(i)));
@@ -400,9 +442,6 @@ void TMainDialog::FormCreate() {
                                              int /*BufferLen*/) { TheSampleGrabberBuffer(); });
   FVideo->SampleGrabber().SetOnError(
       [this](const std::string& Message) { FrameFailed(QString::fromStdString(Message)); });
-  FVideo->SetOnCaptureFormatError([this](const std::string& Message) {
-    ShowMessage(TMessageKind::OwnerlessError, QString::fromStdString(Message));
-  });
   RawVideo->SetVideoWindow(&FVideo->VideoWindow());
   FVideo->VideoWindow().SetOnFrame([this] {
     if (!FRawRepaintQueued.exchange(true)) {
@@ -568,6 +607,28 @@ void TMainDialog::closeEvent(QCloseEvent* Event) {
   emit CloseCompleted();
 }
 
+void TMainDialog::CommitData() {
+  if (FClosed) {
+    return;
+  }
+  WriteUserStore(TrackerParameters);
+  if (FColourModelChanged) {
+    WriteStoredColourModel(FSkinExamples, UserStorePath());
+  }
+}
+
+void TMainDialog::CloseWithoutDisplay() {
+  FUnattended = true;
+  if (!FClosed) {
+    FormCloseQuery();
+  }
+}
+
+void TMainDialog::CloseUnattended() {
+  FUnattended = true;
+  close();
+}
+
 void TMainDialog::FormCloseQuery() {
   // 1. to 4.: timer off, video stopped and torn down before anything a frame uses is freed.
   ReleaseObjects();
@@ -584,7 +645,12 @@ void TMainDialog::FormCloseQuery() {
     }
   }
   if (!stored) {
-    ShowMessage(TMessageKind::StandardError, QString::fromLocal8Bit(storeError));
+    if (FUnattended) {
+      // Nobody may be there to answer a box (a signal, a lost display): the log says it.
+      qWarning("Pavrel: %s", storeError.c_str());
+    } else {
+      ShowMessage(TMessageKind::StandardError, QString::fromLocal8Bit(storeError));
+    }
   }
   FClosed = true;
 }
@@ -593,15 +659,23 @@ void TMainDialog::ReleaseObjects() {
   if (Timer != nullptr) {
     Timer->stop();
   }
+  if (FWatchdog != nullptr) {
+    FWatchdog->stop();
+  }
+  for (QEventLoop* loop : FCommandLoops) {
+    loop->quit();
+  }
   if (FVideo) {
-    try {
-      FVideo->Close();
-    } catch (const std::exception& e) {
-      // Closing goes on: the video layer guarantees no frame runs after a failed stop too.
-      qWarning("Pavrel: stopping the video failed: %s", e.what());
-    }
+    // No frame runs after this, whatever the video thread is doing.
+    InterruptVideo();
+    FVideoLink->Detach();
     RawVideo->SetVideoWindow(nullptr);
-    FVideo.reset();
+    // The pipeline is stopped and freed on the video thread; one that a stalled source holds
+    // is left to it, so that closing never waits for long.
+    std::shared_ptr<TVideoSource> video(FVideo.release());
+    FVideoThread->Post([video]() mutable { video.reset(); });
+    FVideoThread->Finish(std::chrono::milliseconds(1000));
+    FVideoThread.reset();
   }
   // No frame runs any more: a left button the translator pressed is released now.
   if (TheTranslator) {
@@ -682,10 +756,8 @@ void TMainDialog::StopTrackingMenuItemClick() {
   StartTrackingMenuItem->setEnabled(true);
   StopTrackingMenuItem->setEnabled(false);
   FPipeline->SetTrackingActive(!FPipeline->TrackingActive());
-  // A frame still running with the old flag may press the button; the view lock waits for
-  // it, and then a held left button is released.
-  std::scoped_lock lock(FPipeline->ViewLock());
-  TheTranslator->ReleaseButton();
+  // A frame still running with the old flag may press the button.
+  ReleaseHeldButton();
 }
 
 void TMainDialog::WMStopTracker() {
@@ -862,6 +934,78 @@ void TMainDialog::WMUpdateTrackerParamsHandler(const TTrackerParameters& Params)
 void TMainDialog::VideoStarted() {
   Timer->start();
   SetTrackerMenuEnabled(true);
+  FWatchedFrames = FFramesHandled.load();
+  FLastFrameSeen = std::chrono::steady_clock::now();
+  FStallTold = false;
+  FWatchdog->start();
+  if (auto* bar = findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly)) {
+    bar->clearMessage();
+  }
+}
+
+void TMainDialog::InterruptVideo() {
+  ++FVideoLink->Command;
+  FVideo->Interrupt();
+}
+
+bool TMainDialog::RunVideoCommand(const TVideoCommand& Command, const QString& SourceName) {
+  // A newer command wins over one still running; the video that runs now goes on until the
+  // new source has proved playable.
+  const std::uint64_t run = ++FVideoLink->Command;
+  auto result = std::make_shared<TCommandResult>();
+  TVideoSource* video = FVideo.get();
+  std::shared_ptr<TVideoLink> link = FVideoLink;
+  FVideoThread->Post([video, link, run, Command, result] {
+    const auto cancelled = [&link, run] { return link->Command.load() != run; };
+    video->SetOnCaptureFormatError(
+        [&result](const std::string& Message) { result->CaptureFormatErrors.push_back(Message); });
+    video->SetOnEnded([link, run](const std::string& Error) {
+      link->Post([run, error = QString::fromStdString(Error)](TMainDialog& Dialog) {
+        Dialog.VideoEnded(run, error);
+      });
+    });
+    try {
+      Command(*video, cancelled);
+    } catch (const EDirectShowException& e) {
+      result->Cancelled = e.Status() == VS_E_CANCELLED;
+      result->Error = e.what();
+    } catch (const std::exception& e) {
+      result->Error = e.what();
+    }
+    video->SetOnCaptureFormatError(nullptr);
+    link->Post([result](TMainDialog&) {
+      result->Done = true;
+      if (result->Loop != nullptr) {
+        result->Loop->quit();
+      }
+    });
+  });
+  {
+    QEventLoop loop;
+    result->Loop = &loop;
+    FCommandLoops.push_back(&loop);
+    if (!result->Done) {
+      loop.exec();
+    }
+    std::erase(FCommandLoops, &loop);
+    result->Loop = nullptr;
+  }
+  if (Released() || !result->Done) {
+    return false;
+  }
+  for (const std::string& message : result->CaptureFormatErrors) {
+    ShowMessage(TMessageKind::OwnerlessError, QString::fromStdString(message));
+  }
+  if (result->Cancelled) {
+    return false;
+  }
+  if (!result->Error.empty()) {
+    throw std::runtime_error(result->Error);
+  }
+  FShownRun = run;
+  FSourceName = SourceName;
+  VideoStarted();
+  return true;
 }
 
 // The backend opens at start only: a frame may be using the current one at any moment.
@@ -882,9 +1026,18 @@ void TMainDialog::OnSelectDevice(int Tag) {
     return;
   }
   FFrameFailureShown = false;
-  FVideo->SelectDevice(Tag);
-  VideoStarted();
-  RememberSource("device:" + QString::fromStdString(FVideo->DeviceEnumerator().DeviceName(Tag)));
+  QString name = QString("device %1").arg(Tag);
+  if (Tag >= 0 && Tag < FVideo->DeviceEnumerator().DeviceCount()) {
+    name = QString::fromStdString(FVideo->DeviceEnumerator().DeviceName(Tag));
+  }
+  const bool started = RunVideoCommand(
+      [Tag](TVideoSource& Video, const std::function<bool()>& Cancelled) {
+        Video.SelectDevice(Tag, Cancelled);
+      },
+      QString("the device \"%1\"").arg(name));
+  if (started) {
+    RememberSource("device:" + name);
+  }
 }
 
 void TMainDialog::File2Click() {
@@ -908,9 +1061,15 @@ void TMainDialog::PlayVideoFile(const QString& FileName) {
     return;
   }
   FFrameFailureShown = false;
-  FVideo->PlayFile(FileName.toStdString());
-  VideoStarted();
-  RememberSource("file:" + QFileInfo(FileName).absoluteFilePath());
+  const std::string file = FileName.toStdString();
+  const bool started = RunVideoCommand(
+      [file](TVideoSource& Video, const std::function<bool()>& Cancelled) {
+        Video.PlayFile(file, Cancelled);
+      },
+      QString("the file \"%1\"").arg(QFileInfo(FileName).fileName()));
+  if (started) {
+    RememberSource("file:" + QFileInfo(FileName).absoluteFilePath());
+  }
 }
 
 void TMainDialog::StopVideoMenuItemClick() {
@@ -918,10 +1077,64 @@ void TMainDialog::StopVideoMenuItemClick() {
     return;
   }
   Timer->stop();
-  FVideo->StopVideo();
+  FWatchdog->stop();
+  // The frames stop now; the pipeline is let go of on the video thread.
+  InterruptVideo();
+  TVideoSource* video = FVideo.get();
+  FVideoThread->Post([video] { video->StopVideo(); });
   SetTrackerMenuEnabled(false);
   FPipeline->PaintViewBlack();
   RenderedImage->update();
+  RawVideo->update();
+}
+
+void TMainDialog::VideoEnded(std::uint64_t Run, const QString& Error) {
+  if (Released() || Run != FShownRun || Run != FVideoLink->Command.load()) {
+    return;
+  }
+  FWatchdog->stop();
+  ReleaseHeldButton();
+  ActionDisplay->setText("Video Ended");
+  QPalette palette = ActionDisplay->palette();
+  palette.setColor(QPalette::WindowText, Qt::black);
+  ActionDisplay->setPalette(palette);
+  ShowStatus(Error.isEmpty()
+                 ? QString("The video from %1 has ended.").arg(FSourceName)
+                 : QString("The video from %1 ended in an error: %2").arg(FSourceName, Error));
+}
+
+void TMainDialog::WatchdogTick() {
+  if (Released()) {
+    return;
+  }
+  const std::int64_t frames = FFramesHandled.load();
+  const auto now = std::chrono::steady_clock::now();
+  if (frames != FWatchedFrames) {
+    FWatchedFrames = frames;
+    FLastFrameSeen = now;
+    if (FStallTold) {
+      FStallTold = false;
+      statusBar()->clearMessage();
+    }
+    return;
+  }
+  if (!FStallTold && now - FLastFrameSeen >= StallNotice) {
+    FStallTold = true;
+    ReleaseHeldButton();
+    ShowStatus(QString("No frames from %1 for %2 seconds: the source has stopped.")
+                   .arg(FSourceName)
+                   .arg(StallNotice.count()));
+  }
+}
+
+void TMainDialog::ShowStatus(const QString& Text) {
+  statusBar()->showMessage(Text);
+}
+
+void TMainDialog::ReleaseHeldButton() {
+  // A frame in progress may still press it; the view lock waits for that frame.
+  std::scoped_lock lock(FPipeline->ViewLock());
+  TheTranslator->ReleaseButton();
 }
 
 // Popup menu and timer ----------------------------------------------------------------

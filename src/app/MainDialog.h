@@ -4,11 +4,14 @@
 #include <QPointer>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/MessageBoxes.h"
 #include "desktop/DesktopChoice.h"
@@ -18,6 +21,7 @@
 
 class QAction;
 class QActionGroup;
+class QEventLoop;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
@@ -28,6 +32,7 @@ class QTimer;
 namespace pavrel {
 
 class TAboutDialog;
+class TCommandThread;
 class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
@@ -38,6 +43,7 @@ class TRawVideoWidget;
 class TRenderedImageWidget;
 class TStopTrackingDialog;
 class TVideoSource;
+struct TVideoLink;
 
 struct TMainDialogOptions {
   // Makes the desktop that pointer and window actions reach; throws std::runtime_error when
@@ -196,6 +202,20 @@ class TMainDialog : public QMainWindow {
   // The frame handler: runs on the streaming thread, one frame at a time.
   void TheSampleGrabberBuffer();
 
+  // The session manager's request to save: the parameter set of the moment goes to the
+  // per-user store.
+  void CommitData();
+  // The toolkit is ending the process without the event loop (its display connection is
+  // gone): the close steps run here, so that the store is still written.
+  void CloseWithoutDisplay();
+  // Closes as File > Exit does, for an end nobody watches (a termination signal): a store
+  // that cannot be written is reported on stderr instead of in a box.
+  void CloseUnattended();
+  // The running source ended (Error empty) or failed; Run names the source's start.
+  void VideoEnded(std::uint64_t Run, const QString& Error);
+  // How long the running source may deliver no frame before the user is told.
+  static constexpr std::chrono::seconds StallNotice{5};
+
   bool TrackingActive() const;
   // False when the desktop could not be created: the program tracks but acts on nothing.
   bool PointerActionsAvailable() const { return FDesktop != nullptr; }
@@ -248,6 +268,17 @@ class TMainDialog : public QMainWindow {
   void ShowMessage(TMessageKind Kind, const QString& Text);
   void FrameFailed(const QString& Message);
   void ApplyLabel();
+  // Runs a command that starts a source on the video thread. The window keeps handling
+  // events meanwhile (a nested loop), so Stop Video and Exit act at once; they cancel it.
+  using TVideoCommand =
+      std::function<void(TVideoSource& Video, const std::function<bool()>& Cancelled)>;
+  // True when the source started (not refused, not overtaken by a newer command).
+  bool RunVideoCommand(const TVideoCommand& Command, const QString& SourceName);
+  // Cancels what the video thread is doing and stops the frames at once.
+  void InterruptVideo();
+  void WatchdogTick();
+  void ShowStatus(const QString& Text);
+  void ReleaseHeldButton();
 
   TMainDialogOptions FOptions;
   QPointer<TAboutDialog> FAboutDialog;
@@ -256,6 +287,17 @@ class TMainDialog : public QMainWindow {
   TPointerDialog* FPointerDialog = nullptr;
 
   std::unique_ptr<TVideoSource> FVideo;
+  // Runs the video's commands; the UI thread never waits for a pipeline.
+  std::unique_ptr<TCommandThread> FVideoThread;
+  std::shared_ptr<TVideoLink> FVideoLink;
+  std::vector<QEventLoop*> FCommandLoops;
+  std::uint64_t FShownRun = 0;  // the command whose source is running
+  QString FSourceName;
+  QTimer* FWatchdog = nullptr;
+  std::int64_t FWatchedFrames = 0;
+  std::chrono::steady_clock::time_point FLastFrameSeen;
+  bool FStallTold = false;
+  bool FUnattended = false;
   std::unique_ptr<THandTracker> TheTracker;
   std::unique_ptr<TDesktop> FDesktop;
   QString FDesktopError;

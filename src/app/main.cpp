@@ -9,11 +9,12 @@
 #include <cstdlib>
 #include <exception>
 
-#include "app/ApplicationWindows.h"
+#include "app/Application.h"
 #include "app/MessageBoxes.h"
 #include "app/RemoteControl.h"
 #include "app/Translations.h"
 #include "desktop/DesktopChoice.h"
+#include "process/TerminationSignals.h"
 
 namespace {
 
@@ -135,45 +136,47 @@ void AnswerOnTerminal(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
   AnswerOnTerminal(argc, argv);
-  QApplication application(argc, argv);
-  QApplication::setApplicationName("Pavrel");
-  QApplication::setApplicationVersion(PAVREL_VERSION);
-  QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
-  pavrel::InstallTranslations(application);
-  QCommandLineParser parser;
-  DescribeOptions(parser, false);
-  parser.process(application);
-  pavrel::TMainDialogOptions options;
-  if (parser.isSet("desktop")) {
-    options.DesktopChoice = pavrel::ParseDesktopKind(parser.value("desktop").toStdString());
+  // From now on a termination signal ends the program through its close steps.
+  pavrel::TTerminationSignals termination;
+  int status = 0;
+  {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Pavrel");
+    QApplication::setApplicationVersion(PAVREL_VERSION);
+    QApplication::setWindowIcon(QIcon(":/pavrel/pavrel.png"));
+    pavrel::InstallTranslations(application);
+    QCommandLineParser parser;
+    DescribeOptions(parser, false);
+    parser.process(application);
+    pavrel::TMainDialogOptions options;
+    if (parser.isSet("desktop")) {
+      options.DesktopChoice = pavrel::ParseDesktopKind(parser.value("desktop").toStdString());
+    }
+    status = pavrel::RunApplication(
+        termination,
+        [&parser](pavrel::TMainDialog& Main) {
+          auto* remote = new pavrel::TRemoteControl(Main);
+          if (!remote->Listening()) {
+            std::fprintf(stderr, "pavrel: --toggle-tracking will not reach this window: %s\n",
+                         remote->Error().toLocal8Bit().constData());
+          }
+          if (QGuiApplication::platformName() == "xcb") {
+            const QString refused = remote->GrabShortcut();
+            if (!refused.isEmpty()) {
+              std::fprintf(stderr,
+                           "pavrel: no global shortcut (%s); bind `pavrel --toggle-tracking` to a "
+                           "key in your desktop's keyboard settings instead\n",
+                           refused.toLocal8Bit().constData());
+            }
+          }
+          if (parser.isSet("start-tracking")) {
+            Main.StartFromLastSource(GraceSeconds(parser));
+          }
+        },
+        options);
   }
-  try {
-    pavrel::TApplicationWindows windows(options);
-    // The program ends with its main window, whatever other window is still shown.
-    QObject::connect(windows.MainDialog.get(), &pavrel::TMainDialog::CloseCompleted, &application,
-                     &QApplication::quit, Qt::QueuedConnection);
-    auto* remote = new pavrel::TRemoteControl(*windows.MainDialog);
-    if (!remote->Listening()) {
-      std::fprintf(stderr, "pavrel: --toggle-tracking will not reach this window: %s\n",
-                   remote->Error().toLocal8Bit().constData());
-    }
-    if (QGuiApplication::platformName() == "xcb") {
-      const QString refused = remote->GrabShortcut();
-      if (!refused.isEmpty()) {
-        std::fprintf(stderr,
-                     "pavrel: no global shortcut (%s); bind `pavrel --toggle-tracking` to a key "
-                     "in your desktop's keyboard settings instead\n",
-                     refused.toLocal8Bit().constData());
-      }
-    }
-    windows.MainDialog->show();
-    if (parser.isSet("start-tracking")) {
-      windows.MainDialog->StartFromLastSource(GraceSeconds(parser));
-    }
-    return QApplication::exec();
-  } catch (const std::exception& e) {
-    pavrel::ShowMessageBox(pavrel::TMessageKind::StandardError, QString::fromLocal8Bit(e.what()),
-                           nullptr);
-    return 1;
+  if (const int signal = termination.Received(); signal != 0) {
+    pavrel::TTerminationSignals::ExitLike(signal);
   }
+  return status;
 }

@@ -38,13 +38,36 @@ int IgnoreOurErrors(Display* Connection, XErrorEvent* Event) {
   return previous != nullptr ? previous(Connection, Event) : 0;
 }
 
+// Xlib also ends the process when a connection breaks (the server died or the session
+// ended), from whichever thread noticed. For our own connections it does not: the desktop
+// just stops acting (every later request on a broken connection returns at once), and the
+// program ends the way its own event loop decides.
+XIOErrorHandler PreviousIOErrorHandler = nullptr;
+
+int QuietIOError(Display* Connection) {
+  XIOErrorHandler previous = nullptr;
+  {
+    const std::scoped_lock lock(RegistryLock);
+    if (OurDisplays.count(Connection) != 0) {
+      return 0;
+    }
+    previous = PreviousIOErrorHandler;
+  }
+  return previous != nullptr ? previous(Connection) : 0;
+}
+
+void KeepRunning(Display* /*Connection*/, void* /*Data*/) {}
+
 void Register(Display* Connection) {
   static std::once_flag installed;
   std::call_once(installed, [] {
     XErrorHandler previous = XSetErrorHandler(IgnoreOurErrors);
+    XIOErrorHandler previousIO = XSetIOErrorHandler(QuietIOError);
     const std::scoped_lock lock(RegistryLock);
     PreviousErrorHandler = previous;
+    PreviousIOErrorHandler = previousIO;
   });
+  XSetIOErrorExitHandler(Connection, KeepRunning, nullptr);
   const std::scoped_lock lock(RegistryLock);
   OurDisplays.insert(Connection);
 }

@@ -1,7 +1,10 @@
 #include "video/FilterGraph.h"
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "video/GstSupport.h"
 #include "video/Sinks.h"
@@ -12,6 +15,8 @@ namespace {
 
 // How long opening a file may take before it counts as failed.
 constexpr auto PrerollTimeout = std::chrono::seconds(20);
+// How often a wait on the pipeline looks whether its command was cancelled.
+constexpr auto CancelPoll = std::chrono::milliseconds(20);
 
 // What the streaming threads and the bus tell the UI thread about one pipeline.
 struct TPipelineState {
@@ -25,7 +30,36 @@ struct TPipelineState {
   GstElement* Pipeline = nullptr;  // not owned
   GstElement* Tee = nullptr;       // not owned
   bool RealTime = true;
+  // Told once per run about its end: "" for the end of the stream, else the error text.
+  std::function<void(const std::string& Error)> OnEnded;
+  bool EndTold = false;
 };
+
+std::string ErrorText(const GError* Error, const char* Fallback) {
+  return Error && Error->message && *Error->message ? Error->message : Fallback;
+}
+
+// Called on the thread that posted the message; the handler runs outside the state's lock.
+void TellEnd(TPipelineState* State) {
+  std::function<void(const std::string&)> handler;
+  std::string error;
+  {
+    std::scoped_lock lock(State->Lock);
+    if (State->EndTold || !State->OnEnded) {
+      return;
+    }
+    State->EndTold = true;
+    handler = State->OnEnded;
+    if (State->Error) {
+      error = ErrorText(State->Error.get(), "The video stream failed");
+    }
+  }
+  try {
+    handler(error);
+  } catch (...) {
+    // Nothing may reach the streaming thread.
+  }
+}
 
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
   auto* state = static_cast<TPipelineState*>(Data);
@@ -34,17 +68,23 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* Message, gpointer Data) {
       GError* raw = nullptr;
       gst_message_parse_error(Message, &raw, nullptr);
       TErrorPtr error(raw);
-      std::scoped_lock lock(state->Lock);
-      if (!state->Error) {  // the first error is the cause; later ones are its echoes
-        state->Error = std::move(error);
+      {
+        std::scoped_lock lock(state->Lock);
+        if (!state->Error) {  // the first error is the cause; later ones are its echoes
+          state->Error = std::move(error);
+        }
+        state->Changed.notify_all();
       }
-      state->Changed.notify_all();
+      TellEnd(state);
       break;
     }
     case GST_MESSAGE_EOS: {
-      std::scoped_lock lock(state->Lock);
-      state->Eos = true;
-      state->Changed.notify_all();
+      {
+        std::scoped_lock lock(state->Lock);
+        state->Eos = true;
+        state->Changed.notify_all();
+      }
+      TellEnd(state);
       break;
     }
     case GST_MESSAGE_ASYNC_DONE:
@@ -133,10 +173,6 @@ void OnNoMorePads(GstElement*, gpointer Data) {
   }
 }
 
-std::string ErrorText(const GError* Error, const char* Fallback) {
-  return Error && Error->message && *Error->message ? Error->message : Fallback;
-}
-
 // Runs a second element of the device with the capture caps until its first frame arrives;
 // false with the device's error text when the stream cannot start with them. A device that
 // gives neither frame nor error in time gets the benefit of the doubt.
@@ -213,6 +249,52 @@ struct TPipeline {
   }
 };
 
+// Pipelines whose teardown has not finished, for one graph.
+struct TTeardowns {
+  std::mutex Lock;
+  std::condition_variable Done;
+  int Pending = 0;
+
+  bool Wait(std::chrono::milliseconds Timeout) {
+    std::unique_lock lock(Lock);
+    return Done.wait_for(lock, Timeout, [&] { return Pending == 0; });
+  }
+};
+
+namespace {
+
+// Stopping a pipeline waits for its streaming threads, and a source blocked in a read (a
+// stalled pipe or device) may hold them for good: the pipeline is stopped and freed on a
+// thread of its own. It no longer reaches the sinks' owners (their gates are closed and they
+// are kept alive by the sinks) nor tells anyone its end.
+void Dispose(std::unique_ptr<TPipeline> Pipeline, const std::shared_ptr<TTeardowns>& Teardowns) {
+  if (!Pipeline) {
+    return;
+  }
+  {
+    std::scoped_lock lock(Pipeline->State->Lock);
+    Pipeline->State->OnEnded = nullptr;
+  }
+  {
+    std::scoped_lock lock(Teardowns->Lock);
+    ++Teardowns->Pending;
+  }
+  try {
+    std::thread([Pipeline = std::move(Pipeline), Teardowns]() mutable {
+      Pipeline.reset();
+      std::scoped_lock lock(Teardowns->Lock);
+      --Teardowns->Pending;
+      Teardowns->Done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: stop it here.
+    std::scoped_lock lock(Teardowns->Lock);
+    --Teardowns->Pending;
+  }
+}
+
+}  // namespace
+
 struct TFilterGraph::TImpl {
   TImpl(TFilter& Source, TSampleGrabber::TImpl& Grabber, TVideoWindow::TImpl& Window)
       : Source(Source), Grabber(Grabber), Window(Window) {}
@@ -222,8 +304,16 @@ struct TFilterGraph::TImpl {
   std::unique_ptr<TPipeline> Build(bool WithDevice);
   void AddDevice(TPipeline& Pipeline);
   void StopSinks() {
+    std::scoped_lock lock(RunLock);
     Grabber.Stop();
     Window.Stop();
+  }
+  // Stops the frames at once and hands the pipeline to its teardown.
+  void Drop() {
+    StopSinks();
+    Dispose(std::move(Pipeline), Teardowns);
+    Grabber.Clear();
+    Window.Clear();
   }
 
   TFilter& Source;
@@ -231,6 +321,11 @@ struct TFilterGraph::TImpl {
   TVideoWindow::TImpl& Window;
   bool RealTime = true;
   std::unique_ptr<TPipeline> Pipeline;
+  std::shared_ptr<TTeardowns> Teardowns = std::make_shared<TTeardowns>();
+  // Opening the sinks and Interrupt() exclude each other.
+  std::mutex RunLock;
+  std::function<void(const std::string&)> OnEnded;
+  std::chrono::milliseconds TeardownWait{5000};
 };
 
 std::unique_ptr<TPipeline> TFilterGraph::TImpl::Build(bool WithDevice) {
@@ -312,8 +407,8 @@ TFilterGraph::TFilterGraph(TFilter& SourceFilter, TSampleGrabber& Grabber, TVide
     : FImpl(std::make_unique<TImpl>(SourceFilter, *Grabber.FImpl, *Window.FImpl)) {}
 
 TFilterGraph::~TFilterGraph() {
-  FImpl->StopSinks();
-  FImpl->Pipeline.reset();
+  FImpl->Drop();
+  FImpl->Teardowns->Wait(FImpl->TeardownWait);
 }
 
 bool TFilterGraph::Active() const {
@@ -328,13 +423,10 @@ void TFilterGraph::SetActive(bool Active) {
     FImpl->Pipeline = FImpl->Build(true);
     return;
   }
-  FImpl->StopSinks();
-  FImpl->Pipeline.reset();
-  FImpl->Grabber.Clear();
-  FImpl->Window.Clear();
+  FImpl->Drop();
 }
 
-void TFilterGraph::RunGraph() {
+void TFilterGraph::RunGraph(const std::function<bool()>& Cancelled) {
   TPipeline* pipeline = FImpl->Pipeline.get();
   if (!pipeline) {
     throw EDirectShowException("The filter graph is not active", VS_E_STATE);
@@ -343,9 +435,17 @@ void TFilterGraph::RunGraph() {
     std::scoped_lock lock(pipeline->State->Lock);
     pipeline->State->Eos = false;
     pipeline->State->Error.reset();
+    pipeline->State->EndTold = false;
+    pipeline->State->OnEnded = FImpl->OnEnded;
   }
-  FImpl->Grabber.Start();
-  FImpl->Window.Start();
+  {
+    std::scoped_lock lock(FImpl->RunLock);
+    if (Cancelled && Cancelled()) {
+      throw EDirectShowException("The video was stopped before it started", VS_E_CANCELLED);
+    }
+    FImpl->Grabber.Start();
+    FImpl->Window.Start();
+  }
   GstElement* bin = pipeline->Element.get();
   if (gst_element_set_state(bin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
     FImpl->StopSinks();
@@ -381,12 +481,12 @@ void TFilterGraph::ResetGraph() {
   if (!FImpl->Pipeline) {
     return;
   }
-  StopGraph();
-  FImpl->Pipeline.reset();
+  FImpl->Drop();
   FImpl->Pipeline = FImpl->Build(true);
 }
 
-TVideoStatus TFilterGraph::RenderMediaFile(const std::string& FileName) {
+TVideoStatus TFilterGraph::RenderMediaFile(const std::string& FileName,
+                                           const std::function<bool()>& Cancelled) {
   InitGStreamer();
   std::string uri;
   if (gst_uri_is_valid(FileName.c_str())) {
@@ -404,6 +504,12 @@ TVideoStatus TFilterGraph::RenderMediaFile(const std::string& FileName) {
   // Open and preroll the file in a pipeline of its own; the running one stays untouched
   // until the file has proved playable.
   std::unique_ptr<TPipeline> staged = FImpl->Build(false);
+  // A file that never finishes opening (a stalled pipe) must not hold its opener up.
+  struct TDisposeStaged {
+    std::unique_ptr<TPipeline>& Staged;
+    const std::shared_ptr<TTeardowns>& Teardowns;
+    ~TDisposeStaged() { Dispose(std::move(Staged), Teardowns); }
+  } disposeStaged{staged, FImpl->Teardowns};
   GstElement* bin = staged->Element.get();
   GstElement* decoder = AddElement(bin, "uridecodebin", "decoder");
   g_object_set(decoder, "uri", uri.c_str(), nullptr);
@@ -415,14 +521,29 @@ TVideoStatus TFilterGraph::RenderMediaFile(const std::string& FileName) {
   TErrorPtr error;
   bool noVideo = false;
   bool timedOut = false;
+  bool cancelled = false;
   {
     std::unique_lock lock(state->Lock);
     if (change != GST_STATE_CHANGE_FAILURE) {
-      timedOut = !state->Changed.wait_for(
-          lock, PrerollTimeout, [&] { return state->AsyncDone || state->Error || state->NoVideo; });
+      const auto deadline = std::chrono::steady_clock::now() + PrerollTimeout;
+      const auto settled = [&] { return state->AsyncDone || state->Error || state->NoVideo; };
+      while (!settled()) {
+        if (Cancelled && Cancelled()) {
+          cancelled = true;
+          break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+          timedOut = true;
+          break;
+        }
+        state->Changed.wait_for(lock, CancelPoll);
+      }
     }
     error = std::move(state->Error);
     noVideo = state->NoVideo && !state->VideoLinked;
+  }
+  if (cancelled) {
+    throw EDirectShowException("Opening the file was cancelled", VS_E_CANCELLED);
   }
   if (change == GST_STATE_CHANGE_FAILURE || error) {
     throw EDirectShowException(ErrorText(error.get(), "The file could not be opened"),
@@ -436,10 +557,7 @@ TVideoStatus TFilterGraph::RenderMediaFile(const std::string& FileName) {
   }
 
   // The file plays: it replaces whatever ran before.
-  FImpl->StopSinks();
-  FImpl->Pipeline.reset();
-  FImpl->Grabber.Clear();
-  FImpl->Window.Clear();
+  FImpl->Drop();
   FImpl->Pipeline = std::move(staged);
   return S_OK;
 }
@@ -488,6 +606,25 @@ TVideoStatus TFilterGraph::SetCaptureFormat(int Width, int Height, int /*BitCoun
   g_object_set(pipeline->CaptureFilter, "caps", request.get(), nullptr);
   pipeline->CaptureCaps = CapsString(request.get());
   return S_OK;
+}
+
+void TFilterGraph::Interrupt() {
+  FImpl->StopSinks();
+  // The views show no frame of a stopped video.
+  FImpl->Grabber.Clear();
+  FImpl->Window.Clear();
+}
+
+void TFilterGraph::SetOnEnded(std::function<void(const std::string& Error)> Handler) {
+  FImpl->OnEnded = std::move(Handler);
+}
+
+void TFilterGraph::SetTeardownWait(std::chrono::milliseconds Timeout) {
+  FImpl->TeardownWait = Timeout;
+}
+
+bool TFilterGraph::WaitForTeardown(std::chrono::milliseconds Timeout) {
+  return FImpl->Teardowns->Wait(Timeout);
 }
 
 std::string TFilterGraph::CaptureFormat() const {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,13 +43,28 @@ class TFilterGraph {
 
   bool Active() const;
   // true: a fresh pipeline with the attached components (the source holder's device, if
-  // any, the grabber and the preview). false: stopped and released; afterwards no OnBuffer
-  // call runs or is in progress. Either is harmless when already so.
+  // any, the grabber and the preview). false: released; afterwards no OnBuffer call runs or
+  // is in progress. The pipeline is stopped and freed on a thread of its own, so that a
+  // stalled source cannot hold the caller (WaitForTeardown waits for that). Either is
+  // harmless when already so.
   void SetActive(bool Active);
 
-  // Runs the pipeline; EDirectShowException when it cannot start. Dumps the pipeline graph
-  // into GST_DEBUG_DUMP_DOT_DIR when that is set.
-  void RunGraph();
+  // Runs the pipeline; EDirectShowException when it cannot start, or VS_E_CANCELLED when
+  // Cancelled answers true (asked under the lock that Interrupt takes, so that frames never
+  // flow after an Interrupt of a command that was cancelled). Dumps the pipeline graph into
+  // GST_DEBUG_DUMP_DOT_DIR when that is set.
+  void RunGraph(const std::function<bool()>& Cancelled = {});
+  // Any thread: no OnBuffer or preview call starts from now on, until the next RunGraph;
+  // waits only for a frame call in progress.
+  void Interrupt();
+  // Receives the end of each run, once, on a GStreamer thread: "" for the end of the stream,
+  // else the error's text. Set it before RunGraph.
+  void SetOnEnded(std::function<void(const std::string& Error)> Handler);
+  // Waits until every pipeline this graph let go of has been stopped and freed.
+  bool WaitForTeardown(std::chrono::milliseconds Timeout);
+  // How long destroying the graph waits for that (5 s unless set); a pipeline that a
+  // stalled source holds is then left to end with the process.
+  void SetTeardownWait(std::chrono::milliseconds Timeout);
   // Stops the pipeline; on return no OnBuffer call runs or is in progress. Nothing without
   // a graph.
   void StopGraph();
@@ -56,8 +72,10 @@ class TFilterGraph {
   void ResetGraph();
   // Replaces the source with the file (activating the graph if needed). The file is opened
   // and prerolled in a pipeline of its own first: when that fails, EDirectShowException is
-  // raised and the running graph is left exactly as it was. Returns S_OK.
-  TVideoStatus RenderMediaFile(const std::string& FileName);
+  // raised and the running graph is left exactly as it was. Returns S_OK. Opening gives up
+  // with VS_E_CANCELLED as soon as Cancelled answers true (asked every few milliseconds).
+  TVideoStatus RenderMediaFile(const std::string& FileName,
+                               const std::function<bool()>& Cancelled = {});
 
   // Asks the source holder's device for its first raw or JPEG format at Width x Height and
   // FramesPerSecond, pixel format unchanged (BitCount does not apply: the grabber converts).

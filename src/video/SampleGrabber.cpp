@@ -1,6 +1,8 @@
 #include <gst/video/video.h>
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "video/Sinks.h"
 
@@ -8,8 +10,16 @@ namespace pavrel {
 
 namespace {
 
+template <typename TOwner>
+void ReleaseOwner(gpointer Data) {
+  delete static_cast<std::shared_ptr<TOwner>*>(Data);
+}
+
+// The sink holds a reference to Owner until it is freed itself.
+template <typename TOwner>
 GstElement* MakeAppSink(const char* Name, GstCaps* Caps, bool RealTime, bool Drop,
-                        GstFlowReturn (*OnSample)(GstAppSink*, gpointer), gpointer Data) {
+                        GstFlowReturn (*OnSample)(GstAppSink*, gpointer),
+                        std::shared_ptr<TOwner> Owner) {
   GstElement* element = gst_element_factory_make("appsink", Name);
   if (!element) {
     throw EDirectShowException("The appsink element is not installed", VS_E_MISSING_PLUGIN);
@@ -22,14 +32,15 @@ GstElement* MakeAppSink(const char* Name, GstCaps* Caps, bool RealTime, bool Dro
   g_object_set(element, "sync", RealTime ? TRUE : FALSE, "enable-last-sample", FALSE, nullptr);
   GstAppSinkCallbacks callbacks{};
   callbacks.new_sample = OnSample;
-  gst_app_sink_set_callbacks(sink, &callbacks, Data, nullptr);
+  gst_app_sink_set_callbacks(sink, &callbacks, new std::shared_ptr<TOwner>(std::move(Owner)),
+                             &ReleaseOwner<TOwner>);
   return element;
 }
 
 GstFlowReturn OnGrabberSample(GstAppSink* Sink, gpointer Data) {
   TSamplePtr sample(gst_app_sink_pull_sample(Sink));
   if (sample) {
-    static_cast<TSampleGrabber::TImpl*>(Data)->Deliver(std::move(sample));
+    (*static_cast<std::shared_ptr<TSampleGrabber::TImpl>*>(Data))->Deliver(std::move(sample));
   }
   return GST_FLOW_OK;
 }
@@ -37,7 +48,7 @@ GstFlowReturn OnGrabberSample(GstAppSink* Sink, gpointer Data) {
 GstFlowReturn OnPreviewSample(GstAppSink* Sink, gpointer Data) {
   TSamplePtr sample(gst_app_sink_pull_sample(Sink));
   if (sample) {
-    static_cast<TVideoWindow::TImpl*>(Data)->Deliver(std::move(sample));
+    (*static_cast<std::shared_ptr<TVideoWindow::TImpl>*>(Data))->Deliver(std::move(sample));
   }
   return GST_FLOW_OK;
 }
@@ -96,9 +107,12 @@ bool CopySampleToBitmap(GstSample* Sample, TBitmap& Bitmap) {
 
 // ---- TSampleGrabber ----
 
-TSampleGrabber::TSampleGrabber() : FImpl(std::make_unique<TImpl>(*this)) {}
+TSampleGrabber::TSampleGrabber() : FImpl(std::make_shared<TImpl>(*this)) {}
 
-TSampleGrabber::~TSampleGrabber() = default;
+TSampleGrabber::~TSampleGrabber() {
+  // A sink torn down later may still hold the TImpl: nothing may reach this object then.
+  FImpl->Stop();
+}
 
 void TSampleGrabber::SetOnBuffer(TOnBuffer Handler) {
   std::scoped_lock lock(FImpl->Gate.Lock());
@@ -127,7 +141,8 @@ GstElement* TSampleGrabber::TImpl::CreateSink(bool RealTime) {
                                     G_TYPE_INT, FrameWidth, "height", G_TYPE_INT, FrameHeight,
                                     nullptr));
   // Real time: late frames are dropped. Every frame: the sink holds the stream back instead.
-  return MakeAppSink("grabber", caps.get(), RealTime, RealTime, &OnGrabberSample, this);
+  return MakeAppSink("grabber", caps.get(), RealTime, RealTime, &OnGrabberSample,
+                     shared_from_this());
 }
 
 void TSampleGrabber::TImpl::Clear() {
@@ -161,9 +176,11 @@ void TSampleGrabber::TImpl::Deliver(TSamplePtr Sample) {
 
 // ---- TVideoWindow ----
 
-TVideoWindow::TVideoWindow() : FImpl(std::make_unique<TImpl>()) {}
+TVideoWindow::TVideoWindow() : FImpl(std::make_shared<TImpl>()) {}
 
-TVideoWindow::~TVideoWindow() = default;
+TVideoWindow::~TVideoWindow() {
+  FImpl->Stop();
+}
 
 void TVideoWindow::SetOnFrame(std::function<void()> Handler) {
   std::scoped_lock lock(FImpl->Gate.Lock());
@@ -197,7 +214,7 @@ GstElement* TVideoWindow::TImpl::CreateSink(bool RealTime) {
   InitGStreamer();
   TCapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
   // The preview never holds the stream back: only the latest frame matters.
-  return MakeAppSink("preview", caps.get(), RealTime, true, &OnPreviewSample, this);
+  return MakeAppSink("preview", caps.get(), RealTime, true, &OnPreviewSample, shared_from_this());
 }
 
 void TVideoWindow::TImpl::Clear() {

@@ -21,7 +21,9 @@ namespace pavrel {
 // does, but the strides need not match); false when the sample is not BGR video.
 bool CopySampleToBitmap(GstSample* Sample, TBitmap& Bitmap);
 
-struct TSampleGrabber::TImpl {
+// Each sink keeps its owner's TImpl alive (a pipeline may be torn down after its owner is
+// gone); once the owner's gate is closed, a late sample reaches nothing else.
+struct TSampleGrabber::TImpl : std::enable_shared_from_this<TSampleGrabber::TImpl> {
   explicit TImpl(TSampleGrabber& Owner) : Owner(Owner) {}
 
   // A new appsink for one pipeline, its callbacks bound to this grabber.
@@ -39,7 +41,7 @@ struct TSampleGrabber::TImpl {
   TSamplePtr Current;  // guarded by SampleLock
 };
 
-struct TVideoWindow::TImpl {
+struct TVideoWindow::TImpl : std::enable_shared_from_this<TVideoWindow::TImpl> {
   GstElement* CreateSink(bool RealTime);
   void Start() { Gate.Open(); }
   void Stop() { Gate.Close(); }

@@ -2,6 +2,8 @@
 
 #include "video/FilterGraph.h"
 
+#include <utility>
+
 namespace pavrel {
 
 struct TVideoSource::TImpl {
@@ -45,9 +47,8 @@ void TVideoSource::SetOnCaptureFormatError(
   FImpl->OnCaptureFormatError = std::move(Handler);
 }
 
-void TVideoSource::SelectDevice(int Index) {
+void TVideoSource::SelectDevice(int Index, const std::function<bool()>& Cancelled) {
   TFilterGraph& graph = FImpl->FilterGraph;
-  graph.ResetGraph();
   graph.SetActive(false);
   FImpl->VideoSourceFilter.AssignMoniker(FImpl->DeviceEnumerator.DeviceMoniker(Index));
   graph.SetActive(true);
@@ -57,25 +58,34 @@ void TVideoSource::SelectDevice(int Index) {
   if (status != S_OK && FImpl->OnCaptureFormatError) {
     FImpl->OnCaptureFormatError(FormatStatusMessage(text, status));
   }
-  graph.RunGraph();
+  graph.RunGraph(Cancelled);
 }
 
-void TVideoSource::PlayFile(const std::string& FileName) {
+void TVideoSource::PlayFile(const std::string& FileName, const std::function<bool()>& Cancelled) {
   // RenderMediaFile opens the file beside the running graph and replaces it only on success.
-  FImpl->FilterGraph.RenderMediaFile(FileName);
-  FImpl->FilterGraph.RunGraph();
+  FImpl->FilterGraph.RenderMediaFile(FileName, Cancelled);
+  FImpl->FilterGraph.RunGraph(Cancelled);
 }
 
 void TVideoSource::StopVideo() {
-  FImpl->FilterGraph.StopGraph();
+  // Deactivating closes the sinks first, then lets go of the pipeline.
   FImpl->FilterGraph.SetActive(false);
 }
 
 void TVideoSource::Close() {
-  TFilterGraph& graph = FImpl->FilterGraph;
-  graph.StopGraph();
-  graph.ResetGraph();
-  graph.SetActive(false);
+  StopVideo();
+}
+
+void TVideoSource::Interrupt() {
+  FImpl->FilterGraph.Interrupt();
+}
+
+void TVideoSource::SetTeardownWait(std::chrono::milliseconds Timeout) {
+  FImpl->FilterGraph.SetTeardownWait(Timeout);
+}
+
+void TVideoSource::SetOnEnded(std::function<void(const std::string& Error)> Handler) {
+  FImpl->FilterGraph.SetOnEnded(std::move(Handler));
 }
 
 bool TVideoSource::Active() const {

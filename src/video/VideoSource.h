@@ -31,6 +31,7 @@ enum TVideoStatus : std::uint32_t {
   VS_E_TIMEOUT = 0x8004a006u,         // opening the file did not finish in time
   VS_E_MISSING_PLUGIN = 0x8004a007u,  // a needed GStreamer element is not installed
   VS_E_STREAM = 0x8004a008u,          // data flow failed (format negotiation, internal error)
+  VS_E_CANCELLED = 0x8004a009u,       // the command was cancelled before the video ran
 };
 
 // "<error text> ($<status in lower-case hex>)."
@@ -105,7 +106,7 @@ class TSampleGrabber {
 
  private:
   friend class TFilterGraph;
-  std::unique_ptr<TImpl> FImpl;
+  std::shared_ptr<TImpl> FImpl;
 };
 
 // Raw preview: the latest unscaled frame (24-bit BGR), for a widget to paint on the UI thread.
@@ -128,7 +129,7 @@ class TVideoWindow {
 
  private:
   friend class TFilterGraph;
-  std::unique_ptr<TImpl> FImpl;
+  std::shared_ptr<TImpl> FImpl;
 };
 
 class TFilter;
@@ -152,17 +153,31 @@ class TVideoSource {
   // during SelectDevice; the device then runs at its own format.
   void SetOnCaptureFormatError(std::function<void(const std::string& Message)> Handler);
 
-  // Source menu device item: rebuilds the graph for device Index and runs it.
-  void SelectDevice(int Index);
+  // Source menu device item: rebuilds the graph for device Index and runs it. Cancelled: see
+  // PlayFile.
+  void SelectDevice(int Index, const std::function<bool()>& Cancelled = {});
   // Source > File...: plays the file; raises EDirectShowException and leaves the graph as
-  // it was when the file cannot be played.
-  void PlayFile(const std::string& FileName);
-  // Source > Stop Video: stops and tears down the graph; harmless when stopped. On return no
-  // OnBuffer call runs or is in progress: it waits for the frame being handled, so do not
-  // call it while holding a lock that OnBuffer takes (nor from inside OnBuffer).
+  // it was when the file cannot be played. When Cancelled answers true (it is asked while
+  // the file opens, and once more under Interrupt's lock before frames flow) the command
+  // gives up with VS_E_CANCELLED.
+  void PlayFile(const std::string& FileName, const std::function<bool()>& Cancelled = {});
+  // Source > Stop Video: stops the frames and lets go of the graph; harmless when stopped.
+  // On return no OnBuffer call runs or is in progress: it waits for the frame being handled,
+  // so do not call it while holding a lock that OnBuffer takes (nor from inside OnBuffer).
+  // The pipeline itself is stopped and freed on a thread of its own (a stalled source may
+  // block that for good); destroying the video waits for it a few seconds at most.
   void StopVideo();
-  // Main window close: stop, reset, deactivate.
+  // Main window close: the same as StopVideo.
   void Close();
+  // Any thread, at once: no OnBuffer call starts any more until the next source runs. For a
+  // caller that runs the commands on another thread and must stop the frames now.
+  void Interrupt();
+  // How long destroying the video waits for a pipeline it let go of to stop (5 s unless
+  // set); one that a stalled source holds is then left to end with the process.
+  void SetTeardownWait(std::chrono::milliseconds Timeout);
+  // Told once when the running source ends, on a GStreamer thread: "" at the end of the
+  // stream, else the error's text. Set it before a source starts.
+  void SetOnEnded(std::function<void(const std::string& Error)> Handler);
   // True while a graph is active.
   bool Active() const;
 

@@ -217,6 +217,17 @@ void TXServerFixture::Start(const TOptions& Options) {
   XCloseDisplay(connection);
 }
 
+void TXServerFixture::KillServer() noexcept {
+  if (FServer > 0) {
+    ::kill(FServer, SIGKILL);
+    int status = 0;
+    ::waitpid(FServer, &status, 0);
+    FServer = -1;
+  }
+  StopProcess(FWindowManager);
+  FWindowManager = -1;
+}
+
 void TXServerFixture::Stop() noexcept {
   StopProcess(FWindowManager);
   FWindowManager = -1;

@@ -42,6 +42,9 @@ class TXServerFixture {
   void ExportDisplay() const;
   // What Xvfb and openbox wrote to their standard output and error so far.
   std::string Log() const;
+  // Kills the X server at once (SIGKILL), as a crash or a logout would end it; the window
+  // manager is stopped after it. The fixture is then spent.
+  void KillServer() noexcept;
 
  private:
   void Start(const TOptions& Options);

@@ -45,9 +45,10 @@ std::vector<fs::path> BmpFilesIn(const fs::path& Folder) {
   return files;
 }
 
-std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings) {
+std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings,
+                                              const std::atomic<bool>* Stop) {
   if (const std::optional<int> device = DeviceIndex(Source)) {
-    return TVideoFrameSource::Device(*device, Warnings);
+    return TVideoFrameSource::Device(*device, Warnings, Stop);
   }
   const fs::path path(Source);
   std::error_code ec;
@@ -71,7 +72,7 @@ std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::os
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (extension != ".bmp") {
-    return TVideoFrameSource::File(Source);
+    return TVideoFrameSource::File(Source, Stop);
   }
   return std::make_unique<TBmpFileSource>(std::vector<fs::path>{path});
 }

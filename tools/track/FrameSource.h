@@ -4,6 +4,7 @@
 // kind of source (a video file, a capture device) is one more class and one more branch in
 // MakeFrameSource.
 
+#include <atomic>
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
@@ -26,6 +27,7 @@ class EUsageError : public std::runtime_error {
 struct TSourceFrame {
   std::optional<TBitmap> Bitmap;
   std::string Error;
+  bool SourceFailed = false;  // Error ended the source (a video's stream error)
 };
 
 class TFrameSource {
@@ -55,7 +57,8 @@ std::vector<std::filesystem::path> BmpFilesIn(const std::filesystem::path& Folde
 // them, "device:N" (capture device N of the device list) or any other file, played as a
 // video. Raises EUsageError when the source does not exist, a folder holds no bitmap file,
 // the device is not there or the video cannot be played. Capture-format complaints of a
-// device go to Warnings.
-std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings);
+// device go to Warnings. A video opening or waiting for frames gives up once Stop is set.
+std::unique_ptr<TFrameSource> MakeFrameSource(const std::string& Source, std::ostream& Warnings,
+                                              const std::atomic<bool>* Stop = nullptr);
 
 }  // namespace pavrel::track

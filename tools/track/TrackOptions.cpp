@@ -287,8 +287,10 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   std::ostringstream ignored;
   std::vector<std::unique_ptr<TFrameSource>> sources;
   for (const std::string& source : Options.Sources) {
-    sources.push_back(MakeFrameSource(source, Options.Warnings ? *Options.Warnings : ignored));
+    sources.push_back(
+        MakeFrameSource(source, Options.Warnings ? *Options.Warnings : ignored, Options.Stop));
   }
+  const auto stopped = [&Options] { return Options.Stop != nullptr && Options.Stop->load(); };
   if (Options.SaveSettingsFile) {
     SaveSettingsFile(params, *Options.SaveSettingsFile);
   }
@@ -333,9 +335,11 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const TBitmap* current = nullptr;
   int status = 0;
   int frame = 0;
-  for (const std::unique_ptr<TFrameSource>& source : sources) {
+  bool outputClosed = false;
+  for (std::size_t index = 0; index < sources.size() && !outputClosed && !stopped(); ++index) {
+    TFrameSource& source = *sources[index];
     TSourceFrame input;
-    while ((!Options.Frames || frame < *Options.Frames) && source->Next(input)) {
+    while ((!Options.Frames || frame < *Options.Frames) && !stopped() && source.Next(input)) {
       TFrameReport report;
       report.Frame = ++frame;
       report.HandFields = Options.HandFields || model != nullptr;
@@ -383,23 +387,36 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
         }
       } else {
         report.Error = input.Error;
+        if (input.SourceFailed && Options.Warnings) {
+          *Options.Warnings << "pavrel-track: " << Options.Sources[index]
+                            << " ended in an error after " << frame - 1
+                            << " frames: " << input.Error << '\n';
+        }
       }
       if (!report.Result) {
         status = 1;
       }
       Out << ToJson(report).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
           << std::flush;
-      progress.Frame(frame, *source);
+      if (!Out) {
+        outputClosed = true;  // EPIPE: nobody reads any more
+        break;
+      }
+      progress.Frame(frame, source);
     }
   }
   if (translator) {
     translator->ReleaseButton();  // never leave the left button pressed behind
   }
   progress.Finish(frame);
+  if (outputClosed) {
+    throw EOutputClosed("the standard output was closed");
+  }
   return status;
 }
 
-int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err) {
+int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err,
+              const std::atomic<bool>* Stop) {
   CLI::App app(
       "Tracks a hand in BMP frames, a video file or a capture device and prints one JSON "
       "object per frame.",
@@ -522,6 +539,7 @@ int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std:
     return usage(e.what());
   }
   options.Warnings = &Err;
+  options.Stop = Stop;
   // The progress line is for a person watching a terminal, never for a log or a pipe.
   if (&Err == &std::cerr && isatty(STDERR_FILENO)) {
     options.Progress = &Err;

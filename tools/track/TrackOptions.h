@@ -2,8 +2,10 @@
 
 // pavrel-track's command line and the run it drives.
 
+#include <atomic>
 #include <iosfwd>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,15 @@ struct TTrackOptions {
   bool Detector = false;
   std::ostream* Warnings = nullptr;  // capture-format complaints; none when null
   std::ostream* Progress = nullptr;  // a progress line (a terminal); none when null
+  // Set from another thread to end the run early (a termination signal): the run stops
+  // between frames, or while a source waits, and ends as at the end of its sources.
+  const std::atomic<bool>* Stop = nullptr;
+};
+
+// The standard output was closed (EPIPE): the run ended there, the button released.
+class EOutputClosed : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // The main window's start-up defaults: bounds 0 and 255, ratio 1.72, lose-track area 200,
@@ -73,13 +84,16 @@ TTrackOptions::TCalibration ParseCalibration(const std::string& Text);
 
 // Tracks every frame of the sources with one tracker, feeds each result to one mouse
 // translator and writes one JSON line per frame to Out. Answers the exit status: 0, or 1 when
-// a frame failed. Raises EUsageError or ESettingsError before any output for a bad setting,
-// settings file or source, a failed --save-settings, or --act without a desktop backend that opens.
+// a frame failed or a video ended in an error (its text also goes to Options.Warnings).
+// Raises EOutputClosed when Out can no longer be written. Raises EUsageError or ESettingsError
+// before any output for a bad setting, settings file or source, a failed --save-settings, or --act
+// without a desktop backend that opens.
 int RunTrack(const TTrackOptions& Options, std::ostream& Out);
 
 // The whole command: parses Arguments (without the program name), runs, and answers the exit
 // status (2 for a usage or settings-file error, with the message on Err; 0 after --help or
-// --version).
-int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err);
+// --version). Stop: see TTrackOptions::Stop.
+int TrackMain(const std::vector<std::string>& Arguments, std::ostream& Out, std::ostream& Err,
+              const std::atomic<bool>* Stop = nullptr);
 
 }  // namespace pavrel::track

@@ -1,32 +1,39 @@
 #include "track/VideoFrameSource.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <ostream>
 
 #include "video/FilterGraph.h"
 
 namespace pavrel::track {
 
-TVideoFrameSource::TVideoFrameSource() {
+TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop) {
   FVideo.SetRealTime(false);
-  FVideo.SampleGrabber().SetOnBuffer(
-      [this](TSampleGrabber& Grabber, double, const std::uint8_t*, int) { OnBuffer(Grabber); });
+  // A run that is stopped ends soon, even when a stalled source never lets go.
+  FVideo.SetTeardownWait(std::chrono::milliseconds(500));
+  FVideo.SampleGrabber().SetOnBuffer([this](TSampleGrabber& Grabber, double SampleTime,
+                                            const std::uint8_t*,
+                                            int) { OnBuffer(Grabber, SampleTime); });
 }
 
-std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName) {
-  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName,
+                                                           const std::atomic<bool>* Stop) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource(Stop));
   try {
-    source->FVideo.PlayFile(FileName);
+    source->FVideo.PlayFile(FileName, [&source] { return source->Stopped(); });
   } catch (const EDirectShowException& e) {
     throw EUsageError("cannot play " + FileName + ": " + e.what());
   }
   return source;
 }
 
-std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ostream& Warnings) {
-  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource());
+std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ostream& Warnings,
+                                                             const std::atomic<bool>* Stop) {
+  std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource(Stop));
   TVideoSource& video = source->FVideo;
   if (Index >= video.DeviceEnumerator().DeviceCount()) {
     throw EUsageError("no capture device " + std::to_string(Index) + " (there are " +
@@ -36,7 +43,7 @@ std::unique_ptr<TVideoFrameSource> TVideoFrameSource::Device(int Index, std::ost
   video.SetOnCaptureFormatError(
       [&Warnings](const std::string& Message) { Warnings << "pavrel-track: " << Message << '\n'; });
   try {
-    video.SelectDevice(Index);
+    video.SelectDevice(Index, [&source] { return source->Stopped(); });
   } catch (const EDirectShowException& e) {
     throw EUsageError("cannot start capture device " + std::to_string(Index) + ": " + e.what());
   }
@@ -57,7 +64,7 @@ TVideoFrameSource::~TVideoFrameSource() {
   }
 }
 
-void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber) {
+void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber, double SampleTime) {
   TBitmap frame;
   if (!Grabber.CopyCurrentFrame(frame)) {
     return;
@@ -69,30 +76,63 @@ void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber) {
     return;
   }
   FQueue.push_back(std::move(frame));
+  if (FLastSampleTime) {
+    FFrameInterval = std::max(0.0, SampleTime - *FLastSampleTime);
+  }
+  FLastSampleTime = SampleTime;
   FChanged.notify_all();
+}
+
+std::string TVideoFrameSource::EndedEarly() {
+  // A damaged file often just ends, without an error from its demuxer: its last frame then
+  // comes well before the length the container gives (the last frame starts one frame
+  // interval before the end; a little more is allowed for rounding and variable rates).
+  const double slack = 0.25 + 1.5 * FFrameInterval;
+  const std::optional<double> duration = FVideo.FilterGraph().Duration();
+  if (!duration || !FLastSampleTime || *FLastSampleTime + slack >= *duration) {
+    return {};
+  }
+  std::array<char, 160> text{};
+  std::snprintf(text.data(), text.size(),
+                "The video ended at %.2f s of its %.2f s: the file is cut off or damaged",
+                *FLastSampleTime, *duration);
+  return text.data();
 }
 
 bool TVideoFrameSource::Next(TSourceFrame& Frame) {
   using namespace std::chrono_literals;
   std::unique_lock lock(FLock);
   for (;;) {
+    if (Stopped()) {
+      return false;
+    }
     if (!FQueue.empty()) {
       Frame.Bitmap = std::move(FQueue.front());
       Frame.Error.clear();
+      Frame.SourceFailed = false;
       FQueue.pop_front();
       FChanged.notify_all();
       return true;
     }
     // Every frame is queued before the end of the stream is posted.
     if (FVideo.FilterGraph().Ended()) {
-      const std::string error = FVideo.FilterGraph().StreamError();
-      if (!error.empty() && !FErrorReported) {
-        FErrorReported = true;
-        Frame.Bitmap.reset();
-        Frame.Error = FormatStatusMessage(error, FVideo.FilterGraph().StreamErrorStatus());
-        return true;
+      if (FErrorReported) {
+        return false;
       }
-      return false;
+      FErrorReported = true;
+      std::string error = FVideo.FilterGraph().StreamError();
+      std::uint32_t status = FVideo.FilterGraph().StreamErrorStatus();
+      if (error.empty()) {
+        error = EndedEarly();
+        status = VS_E_STREAM;
+      }
+      if (error.empty()) {
+        return false;
+      }
+      Frame.Bitmap.reset();
+      Frame.Error = FormatStatusMessage(error, status);
+      Frame.SourceFailed = true;
+      return true;
     }
     FChanged.wait_for(lock, 50ms);
   }

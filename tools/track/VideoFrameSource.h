@@ -3,6 +3,7 @@
 // pavrel-track's video sources: a video file or a capture device ("device:N"), through the
 // video layer with every decoded frame delivered (a file runs as fast as it decodes).
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <iosfwd>
@@ -18,19 +19,25 @@ namespace pavrel::track {
 
 class TVideoFrameSource : public TFrameSource {
  public:
-  // Opens the file; EUsageError when it cannot be played.
-  static std::unique_ptr<TVideoFrameSource> File(const std::string& FileName);
+  // Opens the file; EUsageError when it cannot be played. Opening and waiting for frames
+  // give up once Stop (if any) is set.
+  static std::unique_ptr<TVideoFrameSource> File(const std::string& FileName,
+                                                 const std::atomic<bool>* Stop = nullptr);
   // Opens device Index of the device list; EUsageError when there is no such device.
   // Capture-format complaints go to Warnings.
-  static std::unique_ptr<TVideoFrameSource> Device(int Index, std::ostream& Warnings);
+  static std::unique_ptr<TVideoFrameSource> Device(int Index, std::ostream& Warnings,
+                                                   const std::atomic<bool>* Stop = nullptr);
 
   ~TVideoFrameSource() override;
   bool Next(TSourceFrame& Frame) override;
   std::optional<double> DoneFraction() override;
 
  private:
-  TVideoFrameSource();
-  void OnBuffer(TSampleGrabber& Grabber);
+  explicit TVideoFrameSource(const std::atomic<bool>* Stop);
+  bool Stopped() const { return FStop != nullptr && FStop->load(); }
+  void OnBuffer(TSampleGrabber& Grabber, double SampleTime);
+  // Why a stream that ended without an error still counts as failed ("" when it does not).
+  std::string EndedEarly();
 
   // How many decoded frames may wait for the tracker before the decoder is held back.
   static constexpr std::size_t MaxQueued = 4;
@@ -40,6 +47,9 @@ class TVideoFrameSource : public TFrameSource {
   std::deque<TBitmap> FQueue;  // guarded by FLock
   bool FClosing = false;       // guarded by FLock
   bool FErrorReported = false;
+  std::optional<double> FLastSampleTime;  // guarded by FLock
+  double FFrameInterval = 0;              // between the last two frames; guarded by FLock
+  const std::atomic<bool>* FStop;
   TVideoSource FVideo;  // last: stopped before the queue goes
 };
 
