@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include "ClipWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -30,6 +32,13 @@ TBitmap MakeFrame(int Left, int Top, int Right, int Bottom, TRGBTriple Skin,
     }
   }
   return frame;
+}
+
+void WriteMovingBlockClip(const std::string& FileName, int Count) {
+  WriteClip(FileName, Count, 30, [](int Index) {
+    const int left = 30 + Index / 2;
+    return MakeFrame(left, 40, left + 24, 80);
+  });
 }
 
 TMessageSink TRecordedMessages::Sink() {

@@ -38,6 +38,10 @@ inline constexpr TRGBTriple kBackground{160, 90, 40};
 TBitmap MakeFrame(int Left, int Top, int Right, int Bottom, TRGBTriple Skin = kSkin,
                   TRGBTriple Background = kBackground);
 
+// Count frames at 30 a second of a skin block drifting right over a blue background, one
+// pixel every second frame (four seconds take it from x = 30 to x = 90).
+void WriteMovingBlockClip(const std::string& FileName, int Count);
+
 // Every message box the window would have shown.
 class TRecordedMessages {
  public:

@@ -7,7 +7,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "AppTestSupport.h"
 
 namespace pavrel::test {
 
@@ -77,13 +76,6 @@ void WriteClip(const std::string& FileName, int Count, int Fps,
   if (!message || GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_EOS) {
     throw std::runtime_error("clip pipeline did not finish " + FileName);
   }
-}
-
-void WriteMovingBlockClip(const std::string& FileName, int Count) {
-  WriteClip(FileName, Count, 30, [](int Index) {
-    const int left = 30 + Index / 2;
-    return MakeFrame(left, 40, left + 24, 80);
-  });
 }
 
 }  // namespace pavrel::test

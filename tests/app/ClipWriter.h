@@ -12,8 +12,5 @@ namespace pavrel::test {
 void WriteClip(const std::string& FileName, int Count, int Fps,
                const std::function<TBitmap(int Index)>& Frame);
 
-// Count frames at 30 a second of a skin block drifting right over a blue background, one
-// pixel every second frame (four seconds take it from x = 30 to x = 90).
-void WriteMovingBlockClip(const std::string& FileName, int Count);
 
 }  // namespace pavrel::test
