@@ -77,9 +77,9 @@ class SessionTest : public ::testing::Test {
 TEST_F(SessionTest, TheItemComesAfterTheExistingOnesAndWritesAndRemovesAValidEntry) {
   Open();
   const QList<QAction*> items = Main->Configuration1->actions();
-  ASSERT_EQ(items.size(), 2);
+  ASSERT_GE(items.size(), 2);
   EXPECT_EQ(items[0], Main->AdjustTrackerParameters1);
-  EXPECT_EQ(items[1], Main->StartWithSessionMenuItem);
+  EXPECT_GT(items.indexOf(Main->StartWithSessionMenuItem), 0);
   EXPECT_EQ(Main->StartWithSessionMenuItem->text(), "Start with my session");
   EXPECT_TRUE(Main->StartWithSessionMenuItem->isCheckable());
   EXPECT_FALSE(Main->StartWithSessionMenuItem->isChecked());

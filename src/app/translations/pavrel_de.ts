@@ -61,6 +61,22 @@
         <source>seconds</source>
         <translation>Sekunden</translation>
     </message>
+    <message>
+        <source>The desktop backend: auto (chosen from the session), x11, portal, wlroots or uinput.</source>
+        <translation>Die Desktop-Anbindung: auto (aus der Sitzung gewählt), x11, portal, wlroots oder uinput.</translation>
+    </message>
+    <message>
+        <source>name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Start or stop tracking in the running Pavrel.</source>
+        <translation>Die Verfolgung im laufenden Pavrel starten oder beenden.</translation>
+    </message>
+    <message>
+        <source>Switch dwell click on or off in the running Pavrel.</source>
+        <translation>Den Verweilklick im laufenden Pavrel ein- oder ausschalten.</translation>
+    </message>
 </context>
 <context>
     <name>pavrel::TAboutDialog</name>
