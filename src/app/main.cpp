@@ -118,9 +118,9 @@ void AnswerOnTerminal(int argc, char* argv[]) {
     std::fprintf(stderr, "pavrel: --grace takes a number of seconds from 0 to %d\n", kLongestGrace);
     std::exit(1);
   }
-  if (parser.isSet("desktop") &&
-      !pavrel::ParseDesktopKind(parser.value("desktop").toStdString())) {
-    std::fprintf(stderr, "pavrel: --desktop needs auto, x11, portal, wlroots or uinput, got \"%s\"\n",
+  if (parser.isSet("desktop") && !pavrel::ParseDesktopKind(parser.value("desktop").toStdString())) {
+    std::fprintf(stderr,
+                 "pavrel: --desktop needs auto, x11, portal, wlroots or uinput, got \"%s\"\n",
                  parser.value("desktop").toLocal8Bit().constData());
     std::exit(2);
   }

@@ -7,7 +7,6 @@
 #include <memory>
 #include <stdexcept>
 
-
 namespace pavrel::test {
 
 namespace {

@@ -12,5 +12,4 @@ namespace pavrel::test {
 void WriteClip(const std::string& FileName, int Count, int Fps,
                const std::function<TBitmap(int Index)>& Frame);
 
-
 }  // namespace pavrel::test

@@ -70,18 +70,7 @@ class Ending : public ::testing::Test {
         (FDir / "log").string());
   }
 
-  bool ButtonDown() {
-    Window root = 0;
-    Window child = 0;
-    int x = 0;
-    int y = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    XQueryPointer(FConnection, DefaultRootWindow(FConnection), &root, &child, &x, &y, &windowX,
-                  &windowY, &mask);
-    return (mask & Button1Mask) != 0;
-  }
+  bool ButtonDown() { return LeftButtonDown(FConnection); }
 
   // Starts the program on a clip held in a pipe and waits for the pressed button.
   pid_t StartHoldingTheButton() {

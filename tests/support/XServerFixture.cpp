@@ -265,4 +265,17 @@ std::string TXServerFixture::Log() const {
   return log;
 }
 
+bool LeftButtonDown(Display* Connection) {
+  Window root = 0;
+  Window child = 0;
+  int x = 0;
+  int y = 0;
+  int windowX = 0;
+  int windowY = 0;
+  unsigned int mask = 0;
+  XQueryPointer(Connection, DefaultRootWindow(Connection), &root, &child, &x, &y, &windowX,
+                &windowY, &mask);
+  return (mask & Button1Mask) != 0;
+}
+
 }  // namespace pavrel

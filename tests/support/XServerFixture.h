@@ -19,6 +19,8 @@
 #include <chrono>
 #include <string>
 
+struct _XDisplay;
+
 namespace pavrel {
 
 class TXServerFixture {
@@ -57,5 +59,8 @@ class TXServerFixture {
   std::string FLogPath;
   int FLogFd = -1;
 };
+
+// Whether the left button is down on the connection's server, as XQueryPointer reports it.
+bool LeftButtonDown(_XDisplay* Connection);
 
 }  // namespace pavrel

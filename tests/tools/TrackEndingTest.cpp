@@ -74,18 +74,7 @@ class TrackEnding : public XServerTest {
 
   std::vector<std::string> Environment() const { return {"DISPLAY=" + Server->Display()}; }
 
-  bool ButtonDown() {
-    Window root = 0;
-    Window child = 0;
-    int x = 0;
-    int y = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    XQueryPointer(FConnection, DefaultRootWindow(FConnection), &root, &child, &x, &y, &windowX,
-                  &windowY, &mask);
-    return (mask & Button1Mask) != 0;
-  }
+  bool ButtonDown() { return LeftButtonDown(FConnection); }
 
   std::string Output() const {
     std::ifstream in(FDir / "out");

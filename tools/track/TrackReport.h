@@ -21,7 +21,7 @@ struct TFrameReport {
   bool HandFields = false;                // add "lost" and "hand"
   bool ReportPointer = false;             // add "pointer" (after "action")
   std::optional<std::array<std::int32_t, 2>> Pointer;  // sent by the translator; null when none
-  std::optional<bool> Confirmed;          // with the detector: a hand is confirmed
+  std::optional<bool> Confirmed;                       // with the detector: a hand is confirmed
 };
 
 // {"frame":N,"centre":[row,column],"window":[left,top,right,bottom],"angle":a,"hu":[h1..h4],
