@@ -29,7 +29,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
-#include "app/CommandThread.h"
+#include "session/CommandThread.h"
 #include "app/Fonts.h"
 #include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"

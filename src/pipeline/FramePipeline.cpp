@@ -104,7 +104,15 @@ std::int32_t TFramePipeline::FrameCount() const {
   return FFrameCount.load();
 }
 
+void TFramePipeline::ProcessFrame(const TBitmap& Frame) {
+  Process(&Frame);
+}
+
 void TFramePipeline::ProcessFrame() {
+  Process(nullptr);
+}
+
+void TFramePipeline::Process(const TBitmap* Frame) {
   const auto arrival = std::chrono::steady_clock::now();
   // Counted first, so a frame that fails is counted too.
   FFrameCount.fetch_add(1);
@@ -115,7 +123,7 @@ void TFramePipeline::ProcessFrame() {
     std::scoped_lock viewLock(FViewImage.Lock());
     std::scoped_lock workLock(FWorkBitmap.Lock());
     try {
-      RunFrame(outcome, arrival);
+      RunFrame(outcome, arrival, Frame);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -133,12 +141,16 @@ void TFramePipeline::ProcessFrame() {
   }
 }
 
-void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
-                              std::chrono::steady_clock::time_point Arrival) {
-  if (!FGrab) {
+void TFramePipeline::RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival,
+                              const TBitmap* Frame) {
+  if (Frame != nullptr) {
+    // Kept: calibration and the RGB view use the last frame after the call has returned.
+    FWorkBitmap.Assign(*Frame);
+  } else if (FGrab) {
+    FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
+  } else {
     throw std::logic_error("No frame source is connected to the frame pipeline");
   }
-  FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
 
   TTrackingResult result;
   bool mayAct = true;

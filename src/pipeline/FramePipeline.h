@@ -38,7 +38,8 @@ struct TActionLabel {
 
 class TFramePipeline {
  public:
-  // Copies the current frame into the bitmap; answers success (not examined).
+  // Fills the bitmap with the frame to process; answers success (not examined). For callers
+  // that pull frames; a video source hands them in with ProcessFrame(Frame) instead.
   using TGrab = std::function<bool(TBitmap& Bitmap)>;
 
   // Tracker and translator belong to the caller and outlive the pipeline.
@@ -74,8 +75,10 @@ class TFramePipeline {
   std::int32_t FramesPerSecond() const;
   std::int32_t FrameCount() const;
 
-  // The frame handler (TheSampleGrabberBuffer's body). Runs on the streaming thread; a
-  // failure ends the frame with every lock released and is rethrown to the caller.
+  // The frame handler. Runs on the streaming thread; a failure ends the frame with every
+  // lock released and is rethrown to the caller. Frame is read only, during the call.
+  void ProcessFrame(const TBitmap& Frame);
+  // The same for the frame the grab supplies.
   void ProcessFrame();
 
   // The processed view. Read it only while holding ViewLock(). ViewSource() is the chosen
@@ -113,7 +116,9 @@ class TFramePipeline {
 
  private:
   struct TFrameOutcome;
-  void RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival);
+  void Process(const TBitmap* Frame);
+  void RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival,
+                const TBitmap* Frame);
 
   THandTracker& FTracker;
   TMouseTranslator& FTranslator;

@@ -72,37 +72,60 @@ double SampleTime(GstSample* Sample) {
 
 }  // namespace
 
-bool CopySampleToBitmap(GstSample* Sample, TBitmap& Bitmap) {
-  GstVideoInfo info;
-  GstBuffer* buffer = gst_sample_get_buffer(Sample);
-  if (!buffer || !gst_video_info_from_caps(&info, gst_sample_get_caps(Sample)) ||
-      GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
-    return false;
+namespace {
+
+// One mapping of a BGR sample, undone when it goes.
+class TMappedFrame {
+ public:
+  explicit TMappedFrame(GstSample* Sample) {
+    GstVideoInfo info;
+    GstBuffer* buffer = gst_sample_get_buffer(Sample);
+    FMapped = buffer && gst_video_info_from_caps(&info, gst_sample_get_caps(Sample)) &&
+              GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR &&
+              gst_video_frame_map(&FFrame, &info, buffer, GST_MAP_READ);
   }
-  GstVideoFrame frame;
-  if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-    return false;
+  ~TMappedFrame() {
+    if (FMapped) {
+      gst_video_frame_unmap(&FFrame);
+    }
   }
-  const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-  const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-  const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-  const auto* pixels = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-  bool copied = false;
-  try {
-    std::scoped_lock lock(Bitmap.Lock());
+  TMappedFrame(const TMappedFrame&) = delete;
+  TMappedFrame& operator=(const TMappedFrame&) = delete;
+
+  bool Mapped() const { return FMapped; }
+  const std::uint8_t* Data() const {
+    return static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&FFrame, 0));
+  }
+  int Size() const { return static_cast<int>(GST_VIDEO_FRAME_SIZE(&FFrame)); }
+
+  // Copies the rows into Bitmap (the caller holds what guards it).
+  void CopyTo(TBitmap& Bitmap) const {
+    const int width = GST_VIDEO_FRAME_WIDTH(&FFrame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&FFrame);
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&FFrame, 0);
     Bitmap.SetPixelFormat(TPixelFormat::pf24bit);
     Bitmap.SetSize(width, height);
     for (int row = 0; row < height; ++row) {
-      std::memcpy(Bitmap.ScanLine(row), pixels + static_cast<std::ptrdiff_t>(row) * stride,
+      std::memcpy(Bitmap.ScanLine(row), Data() + static_cast<std::ptrdiff_t>(row) * stride,
                   static_cast<std::size_t>(width) * 3);
     }
-    copied = true;
-  } catch (...) {
-    gst_video_frame_unmap(&frame);
-    throw;
   }
-  gst_video_frame_unmap(&frame);
-  return copied;
+
+ private:
+  GstVideoFrame FFrame{};
+  bool FMapped = false;
+};
+
+}  // namespace
+
+bool CopySampleToBitmap(GstSample* Sample, TBitmap& Bitmap) {
+  const TMappedFrame frame(Sample);
+  if (!frame.Mapped()) {
+    return false;
+  }
+  std::scoped_lock lock(Bitmap.Lock());
+  frame.CopyTo(Bitmap);
+  return true;
 }
 
 // ---- TSampleGrabber ----
@@ -123,16 +146,19 @@ void TSampleGrabber::SetOnError(std::function<void(const std::string& Message)> 
   FImpl->Gate.SetOnError(std::move(Handler));
 }
 
+void TSampleGrabber::SetOnFrame(TOnFrame Handler) {
+  std::scoped_lock lock(FImpl->Gate.Lock());
+  FImpl->OnFrame = std::move(Handler);
+}
+
 bool TSampleGrabber::CopyCurrentFrame(TBitmap& Bitmap) {
-  TSamplePtr sample;
-  {
-    std::scoped_lock lock(FImpl->SampleLock);
-    if (!FImpl->Current) {
-      return false;
-    }
-    sample.reset(gst_sample_ref(FImpl->Current.get()));
+  // The copy made when the sample arrived: the sample is not mapped a second time.
+  std::scoped_lock lock(FImpl->SampleLock, Bitmap.Lock());
+  if (!FImpl->HasLatest) {
+    return false;
   }
-  return CopySampleToBitmap(sample.get(), Bitmap);
+  Bitmap.Assign(FImpl->Latest);
+  return true;
 }
 
 GstElement* TSampleGrabber::TImpl::CreateSink(bool RealTime) {
@@ -147,30 +173,29 @@ GstElement* TSampleGrabber::TImpl::CreateSink(bool RealTime) {
 
 void TSampleGrabber::TImpl::Clear() {
   std::scoped_lock lock(SampleLock);
-  Current.reset();
+  HasLatest = false;
 }
 
 void TSampleGrabber::TImpl::Deliver(TSamplePtr Sample) {
   GstSample* sample = Sample.get();
   Gate.Run([&] {
+    const TMappedFrame frame(sample);
+    if (!frame.Mapped()) {
+      return;
+    }
     {
       std::scoped_lock lock(SampleLock);
-      Current.reset(gst_sample_ref(sample));
+      frame.CopyTo(Latest);
+      HasLatest = true;
     }
-    if (!OnBuffer) {
-      return;
+    const double time = SampleTime(sample);
+    if (OnBuffer) {
+      OnBuffer(Owner, time, frame.Data(), frame.Size());
     }
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    GstMapInfo map;
-    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-      return;
+    // Latest changes only here, one call at a time: it is read without the lock.
+    if (OnFrame) {
+      OnFrame(Latest, time);
     }
-    struct TUnmap {
-      GstBuffer* Buffer;
-      GstMapInfo& Map;
-      ~TUnmap() { gst_buffer_unmap(Buffer, &Map); }
-    } unmap{buffer, map};
-    OnBuffer(Owner, SampleTime(sample), map.data, static_cast<int>(map.size));
   });
 }
 

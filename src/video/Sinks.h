@@ -37,8 +37,11 @@ struct TSampleGrabber::TImpl : std::enable_shared_from_this<TSampleGrabber::TImp
   TSampleGrabber& Owner;
   TFrameGate Gate;
   TOnBuffer OnBuffer;  // guarded by Gate.Lock()
+  TOnFrame OnFrame;    // guarded by Gate.Lock()
   std::mutex SampleLock;
-  TSamplePtr Current;  // guarded by SampleLock
+  // The latest frame, written by Deliver only (one call at a time); guarded by SampleLock.
+  TBitmap Latest;
+  bool HasLatest = false;
 };
 
 struct TVideoWindow::TImpl : std::enable_shared_from_this<TVideoWindow::TImpl> {

@@ -81,9 +81,12 @@ class TSampleGrabber;
 // Frame callback: runs on the streaming thread, one call at a time.
 using TOnBuffer = std::function<void(TSampleGrabber& Sender, double SampleTime,
                                      const std::uint8_t* pBuffer, int BufferLen)>;
+// The same frame as a read-only 160 x 120 image, valid for the call only.
+using TOnFrame = std::function<void(const TBitmap& Frame, double SampleTime)>;
 
 // Delivers 160 x 120 BGR frames (rows padded to 4 bytes, top row first) to OnBuffer and
-// keeps the latest one. Every source is scaled to fill 160 x 120, whatever its aspect ratio.
+// OnFrame and keeps the latest one. Each sample is mapped once, for both handlers. Every source is
+// scaled to fill 160 x 120, whatever its aspect ratio.
 class TSampleGrabber {
  public:
   static constexpr int FrameWidth = 160;
@@ -96,6 +99,8 @@ class TSampleGrabber {
 
   // Setting a handler waits for a call in progress. Do not stop the video from inside it.
   void SetOnBuffer(TOnBuffer Handler);
+  // As SetOnBuffer, for a handler that takes the frame as an image (called after OnBuffer).
+  void SetOnFrame(TOnFrame Handler);
   // Receives the message of anything OnBuffer throws (on the streaming thread).
   void SetOnError(std::function<void(const std::string& Message)> Handler);
   // Copies the latest sample into Bitmap (its size, 24-bit); false when there is none (no

@@ -1,4 +1,4 @@
-#include "app/CommandThread.h"
+#include "session/CommandThread.h"
 
 #include <exception>
 #include <utility>
