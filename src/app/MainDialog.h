@@ -16,7 +16,7 @@
 #include "app/MessageBoxes.h"
 #include "desktop/DesktopChoice.h"
 #include "pipeline/FramePipeline.h"
-#include "tracking/SkinModel.h"
+#include "session/TrackingSession.h"
 #include "tracking/TrackerTypes.h"
 
 class QAction;
@@ -32,18 +32,15 @@ class QTimer;
 namespace pavrel {
 
 class TAboutDialog;
-class TCommandThread;
 class TConfigurationDialog;
 class TDesktop;
 class THandTracker;
-class TPalmDetector;
 class TMouseTranslator;
 class TPointerDialog;
 class TRawVideoWidget;
 class TRenderedImageWidget;
 class TStopTrackingDialog;
 class TVideoSource;
-struct TVideoLink;
 
 struct TMainDialogOptions {
   // Makes the desktop that pointer and window actions reach; throws std::runtime_error when
@@ -59,11 +56,15 @@ struct TMainDialogOptions {
   QString AutostartProgram;
 };
 
-// The main window. It owns every long-lived object (video, tracker, translator, desktop,
-// frame pipeline, parameter set) and runs the menus' commands on the UI thread; the frame
-// handler runs on the video's streaming thread and hands the label and repaints back here.
-class TMainDialog : public QMainWindow {
+// The main window: the view of a tracking session (which owns video, tracker, translator,
+// desktop, frame pipeline and parameter set). It runs the menus' commands on the UI thread;
+// the session reports from the streaming thread and the window marshals to the UI thread.
+class TMainDialog : public QMainWindow, private TSessionListener {
   Q_OBJECT
+
+  TMainDialogOptions FOptions;
+  // Created first: the parameter set and pointer settings below are the session's.
+  std::unique_ptr<TTrackingSession> FSession;
 
  public:
   explicit TMainDialog(TMainDialogOptions Options = {});
@@ -134,10 +135,10 @@ class TMainDialog : public QMainWindow {
   QFileDialog* OpenDialog = nullptr;
   QFileDialog* SaveDialog = nullptr;
 
-  // The main window's copy of the parameter set (defaults, then the per-user store).
-  TTrackerParameters TrackerParameters;
+  // The session's parameter set (defaults, then the per-user store).
+  TTrackerParameters& TrackerParameters;
   // How the pointer follows the hand (defaults, then the per-user store).
-  TPointerSettings PointerSettings;
+  TPointerSettings& PointerSettings;
   // The number the next saved frame tries first.
   std::int32_t SaveCount = 0;
 
@@ -161,7 +162,7 @@ class TMainDialog : public QMainWindow {
   // model replaces the six bounds from the next frame on; a further click refines it.
   void CalibrateHandAt(int Column, int Row);
   // Whether a learned colour model is in use.
-  bool LearnedColourModel() const { return FSkinExamples.has_value(); }
+  bool LearnedColourModel() const { return FSession->LearnedColourModel(); }
   void AdjustTrackerParameters1Click();
   void PointerSettings1Click();
   void DwellClickMenuItemClick();
@@ -216,20 +217,21 @@ class TMainDialog : public QMainWindow {
   // How long the running source may deliver no frame before the user is told.
   static constexpr std::chrono::seconds StallNotice{5};
 
-  bool TrackingActive() const;
+  bool TrackingActive() const { return FSession->TrackingActive(); }
   // False when the desktop could not be created: the program tracks but acts on nothing.
-  bool PointerActionsAvailable() const { return FDesktop != nullptr; }
+  bool PointerActionsAvailable() const { return FSession->PointerActionsAvailable(); }
   // Frames that failed since the program started; only the first of a video run is shown.
-  int FrameFailureCount() const { return FFrameFailures.load(); }
+  int FrameFailureCount() const { return FSession->FrameFailureCount(); }
   // Frames handled since the program started (not reset by the timer).
-  std::int64_t FramesHandled() const { return FFramesHandled.load(); }
+  std::int64_t FramesHandled() const { return FSession->FramesHandled(); }
   bool Closed() const { return FClosed; }
 
-  // Owned objects; valid until the window has closed.
-  TFramePipeline& Pipeline() { return *FPipeline; }
-  THandTracker& Tracker() { return *TheTracker; }
-  TMouseTranslator& Translator() { return *TheTranslator; }
-  TVideoSource& Video() { return *FVideo; }
+  // The session's objects; valid until the window has closed.
+  TTrackingSession& Session() { return *FSession; }
+  TFramePipeline& Pipeline() { return FSession->Pipeline(); }
+  THandTracker& Tracker() { return FSession->Tracker(); }
+  TMouseTranslator& Translator() { return FSession->Translator(); }
+  TVideoSource& Video() { return *FSession->Video(); }
 
  signals:
   // Emitted once the close steps have run; the program then ends.
@@ -248,6 +250,13 @@ class TMainDialog : public QMainWindow {
   void showEvent(QShowEvent* Event) override;
 
  private:
+  // TSessionListener, on the streaming or a video thread: each hands over to the UI thread.
+  void LabelChanged(const TActionLabel& Label) override;
+  void ViewChanged() override;
+  void RawFrameArrived() override;
+  void FrameFailed(const std::string& Message, bool First) override;
+  void VideoEnded(std::uint64_t Run, const std::string& Error) override;
+
   void BuildLayout();
   void BuildMenus();
   void BuildSessionMenu();
@@ -257,39 +266,29 @@ class TMainDialog : public QMainWindow {
   void FormCreate();
   void ConnectStreamingSignals();
   void FormCloseQuery();
-  // Closing steps 1 to 4: no frame runs afterwards and the owned objects are gone.
+  // Closing steps 1 to 4: no frame runs afterwards and the session's objects are gone.
   void ReleaseObjects();
-  // True once the close released the owned objects: commands then do nothing.
-  bool Released() const { return FPipeline == nullptr; }
+  // True once the close released the session's objects: commands then do nothing.
+  bool Released() const { return FSession->Released(); }
   void SetTrackerMenuEnabled(bool Enabled);
   void VideoStarted();
   // Runs a command; what it throws goes to the standard error box.
   void Guarded(const std::function<void()>& Command);
   void ShowMessage(TMessageKind Kind, const QString& Text);
-  void FrameFailed(const QString& Message);
   void ApplyLabel();
-  // Runs a command that starts a source on the video thread. The window keeps handling
-  // events meanwhile (a nested loop), so Stop Video and Exit act at once; they cancel it.
-  using TVideoCommand =
-      std::function<void(TVideoSource& Video, const std::function<bool()>& Cancelled)>;
-  // True when the source started (not refused, not overtaken by a newer command).
-  bool RunVideoCommand(const TVideoCommand& Command, const QString& SourceName);
-  // Cancels what the video thread is doing and stops the frames at once.
-  void InterruptVideo();
+  // Runs a session video command (a source's start). The window keeps handling events
+  // meanwhile (a nested loop), so Stop Video and Exit act at once; they cancel it. True when
+  // the source started (not refused, not overtaken by a newer command).
+  bool RunVideoCommand(const std::function<std::uint64_t(TTrackingSession::TCommandDone)>& Start,
+                       const QString& SourceName);
   void WatchdogTick();
   void ShowStatus(const QString& Text);
-  void ReleaseHeldButton();
 
-  TMainDialogOptions FOptions;
   QPointer<TAboutDialog> FAboutDialog;
   QPointer<TConfigurationDialog> FConfigurationDialog;
   QPointer<TStopTrackingDialog> FStopTrackingDialog;
   TPointerDialog* FPointerDialog = nullptr;
 
-  std::unique_ptr<TVideoSource> FVideo;
-  // Runs the video's commands; the UI thread never waits for a pipeline.
-  std::unique_ptr<TCommandThread> FVideoThread;
-  std::shared_ptr<TVideoLink> FVideoLink;
   std::vector<QEventLoop*> FCommandLoops;
   std::uint64_t FShownRun = 0;  // the command whose source is running
   QString FSourceName;
@@ -298,19 +297,9 @@ class TMainDialog : public QMainWindow {
   std::chrono::steady_clock::time_point FLastFrameSeen;
   bool FStallTold = false;
   bool FUnattended = false;
-  std::unique_ptr<THandTracker> TheTracker;
-  std::unique_ptr<TDesktop> FDesktop;
-  QString FDesktopError;
-  QString FDesktopStatusText;
   bool FDesktopNoticeShown = false;
-  std::unique_ptr<TMouseTranslator> TheTranslator;
-  std::unique_ptr<TFramePipeline> FPipeline;
   QTimer* FCountdownTimer = nullptr;
   int FCountdown = 0;
-  std::unique_ptr<TPalmDetector> FCalibrationDetector;  // made on the first countdown
-  // The learned model's examples while it is in use; stored at close when changed.
-  std::optional<TSkinExamples> FSkinExamples;
-  bool FColourModelChanged = false;
 
   QString FOpenDialogFileName;
   QString FLastSource;
@@ -326,10 +315,6 @@ class TMainDialog : public QMainWindow {
   std::atomic<bool> FLabelQueued{false};
   std::atomic<bool> FViewRepaintQueued{false};
   std::atomic<bool> FRawRepaintQueued{false};
-
-  std::atomic<int> FFrameFailures{0};
-  std::atomic<bool> FFrameFailureShown{false};
-  std::atomic<std::int64_t> FFramesHandled{0};
 };
 
 }  // namespace pavrel

@@ -94,7 +94,7 @@ void TMainDialog::OpenLastSource(const QString& Source) {
   }
   if (Source.startsWith("device:")) {
     const std::string name = Source.mid(7).toStdString();
-    TSysDevEnum& devices = FVideo->DeviceEnumerator();
+    TSysDevEnum& devices = Video().DeviceEnumerator();
     for (int i = 0; i < devices.DeviceCount(); ++i) {
       if (devices.DeviceName(i) == name) {
         OnSelectDevice(i);

@@ -143,11 +143,13 @@ void TFramePipeline::Process(const TBitmap* Frame) {
 
 void TFramePipeline::RunFrame(TFrameOutcome& Outcome, std::chrono::steady_clock::time_point Arrival,
                               const TBitmap* Frame) {
-  if (Frame != nullptr) {
+  if (FGrab) {
+    // A grab set by the caller replaces the frames handed in. A failed grab is not
+    // examined: the tracker sees what the bitmap holds.
+    FGrab(FWorkBitmap);
+  } else if (Frame != nullptr) {
     // Kept: calibration and the RGB view use the last frame after the call has returned.
     FWorkBitmap.Assign(*Frame);
-  } else if (FGrab) {
-    FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
   } else {
     throw std::logic_error("No frame source is connected to the frame pipeline");
   }

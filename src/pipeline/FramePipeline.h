@@ -39,7 +39,7 @@ struct TActionLabel {
 class TFramePipeline {
  public:
   // Fills the bitmap with the frame to process; answers success (not examined). For callers
-  // that pull frames; a video source hands them in with ProcessFrame(Frame) instead.
+  // that make frames of their own; while one is set it replaces the frames handed in.
   using TGrab = std::function<bool(TBitmap& Bitmap)>;
 
   // Tracker and translator belong to the caller and outlive the pipeline.

@@ -114,7 +114,7 @@ void TTrackingSession::OpenTheDesktop() {
   if (FOptions.CreateDesktop) {
     try {
       FDesktop = FOptions.CreateDesktop();
-      FDesktopStatus = "Desktop: ready";
+      FDesktopStatus = FDesktop ? "Desktop: ready" : "Desktop: none";
     } catch (const std::exception& e) {
       FDesktop.reset();
       FDesktopError = e.what();
