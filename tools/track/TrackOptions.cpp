@@ -23,6 +23,7 @@
 #include "mouse/MouseTranslator.h"
 #include "mouse/NullDesktop.h"
 #include "pipeline/FramePipeline.h"
+#include "session/TrackingSession.h"
 #include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
@@ -35,17 +36,6 @@
 #endif
 
 namespace pavrel::track {
-
-TTrackerParameters StartupParameters() {
-  return DefaultParameters();
-}
-
-const std::vector<std::string>& ParameterNames() {
-  static const std::vector<std::string> names = {
-      "LHueBound", "HHueBound",          "LSatBound",     "HSatBound",     "LValBound",
-      "HValBound", "HeightToWidthRatio", "LoseTrackArea", "MeanThreshold", "WindowExpansion"};
-  return names;
-}
 
 namespace {
 
@@ -92,127 +82,11 @@ class TProgressLine {
   std::chrono::steady_clock::time_point FShown{};
 };
 
-// The whole text as a number of type T, or nothing.
-template <typename T>
-bool ParseWhole(const std::string& Text, T& Value) {
-  const char* first = Text.data();
-  const char* last = first + Text.size();
-  const std::from_chars_result r = std::from_chars(first, last, Value);
-  return !Text.empty() && r.ec == std::errc{} && r.ptr == last;
-}
-
-std::int32_t* IntegerField(TTrackerParameters& p, const std::string& Name) {
-  if (Name == "LHueBound")
-    return &p.LHueBound;
-  if (Name == "HHueBound")
-    return &p.HHueBound;
-  if (Name == "LSatBound")
-    return &p.LSatBound;
-  if (Name == "HSatBound")
-    return &p.HSatBound;
-  if (Name == "LValBound")
-    return &p.LValBound;
-  if (Name == "HValBound")
-    return &p.HValBound;
-  if (Name == "LoseTrackArea")
-    return &p.LoseTrackArea;
-  if (Name == "MeanThreshold")
-    return &p.MeanThreshold;
-  if (Name == "WindowExpansion")
-    return &p.WindowExpansion;
-  return nullptr;
-}
-
-}  // namespace
-
-void ApplySetting(TTrackerParameters& Params, const std::string& Setting) {
-  const std::size_t equals = Setting.find('=');
-  if (equals == std::string::npos) {
-    throw EUsageError("--set needs NAME=VALUE, got \"" + Setting + "\"");
-  }
-  const std::string name = Setting.substr(0, equals);
-  const std::string value = Setting.substr(equals + 1);
-  if (name == "HeightToWidthRatio") {
-    double ratio = 0;
-    if (!ParseWhole(value, ratio)) {
-      throw EUsageError("HeightToWidthRatio needs a number, got \"" + value + "\"");
-    }
-    // from_chars takes "inf" and "nan": the tracker cannot use them and no file keeps them.
-    if (!std::isfinite(ratio)) {
-      throw EUsageError("HeightToWidthRatio needs a finite number, got \"" + value + "\"");
-    }
-    Params.HeightToWidthRatio = ratio;
-    return;
-  }
-  std::int32_t* field = IntegerField(Params, name);
-  if (field == nullptr) {
-    std::string known;
-    for (const std::string& n : ParameterNames()) {
-      known += (known.empty() ? "" : ", ") + n;
-    }
-    throw EUsageError("unknown parameter \"" + name + "\" (known: " + known + ")");
-  }
-  std::int32_t number = 0;
-  if (!ParseWhole(value, number)) {
-    throw EUsageError(name + " needs a 32-bit whole number, got \"" + value + "\"");
-  }
-  *field = number;
-}
-
-TTrackerParameters RunParameters(const TTrackOptions& Options) {
-  TTrackerParameters params = StartupParameters();
-  if (Options.UserSettings) {
-    ReadUserStore(params);  // as the main window does at creation; silent on any failure
-  }
-  if (Options.SettingsFile) {
-    OpenSettingsFile(*Options.SettingsFile, params);
-  }
-  for (const std::string& setting : Options.Settings) {
-    if (!IsPointerSetting(setting.substr(0, setting.find('=')))) {
-      ApplySetting(params, setting);
-    }
-  }
-  return params;
-}
-
-TPointerSettings RunPointerSettings(const TTrackOptions& Options) {
-  TPointerSettings settings;
-  if (Options.UserSettings) {
-    ReadPointerSettingValues(ReadUserStoreValues(), settings);
-  }
-  for (const std::string& setting : Options.Settings) {
-    const std::size_t equals = setting.find('=');
-    const std::string name = setting.substr(0, equals);
-    if (equals != std::string::npos && IsPointerSetting(name)) {
-      try {
-        ApplyPointerSetting(settings, name, setting.substr(equals + 1));
-      } catch (const std::invalid_argument& e) {
-        throw EUsageError(e.what());
-      }
-    }
-  }
-  return settings;
-}
-
-TTrackOptions::TCalibration ParseCalibration(const std::string& Text) {
-  TTrackOptions::TCalibration c;
-  if (Text.find(':') == std::string::npos && ParseWhole(Text, c.Frame) && c.Frame >= 0) {
-    c.ByDetector = true;  // FRAME alone: the detector finds the palm
-    return c;
-  }
-  const std::size_t colon = Text.find(':');
-  const std::size_t comma = Text.find(',', colon == std::string::npos ? 0 : colon);
-  if (colon == std::string::npos || comma == std::string::npos ||
-      !ParseWhole(Text.substr(0, colon), c.Frame) ||
-      !ParseWhole(Text.substr(colon + 1, comma - colon - 1), c.Column) ||
-      !ParseWhole(Text.substr(comma + 1), c.Row) || c.Frame < 0 || c.Column < 0 || c.Row < 0) {
-    throw EUsageError("--calibrate needs FRAME:X,Y with whole numbers from 0, got \"" + Text +
-                      "\"");
-  }
-  return c;
-}
-
-namespace {
+// A frame's failure, as the session reports it (on the thread that hands the frame in).
+struct TFailureCatcher : TSessionListener {
+  std::optional<std::string> Message;
+  void FrameFailed(const std::string& Text, bool /*First*/) override { Message = Text; }
+};
 
 // The middle of the best palm the detector finds on a frame, inside the frame.
 TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
@@ -308,13 +182,9 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
     desktop = std::move(opened.Desktop);
   }
 
-  TNullDesktop nullDesktop;
-  TDesktop* const translatorDesktop = desktop           ? static_cast<TDesktop*>(desktop.get())
-                                      : Options.Pointer ? &nullDesktop
-                                                        : nullptr;
-  std::vector<TScreenArea> monitors;
-  if (desktop) {
-    monitors = desktop->Monitors();
+  // Without --act, --pointer runs the translator against a desktop that does nothing.
+  if (!desktop && Options.Pointer) {
+    desktop = std::make_unique<TNullDesktop>();
   }
 
   std::unique_ptr<THandGuide> guide;
@@ -329,10 +199,9 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   const auto frameTime = [](int Frame) {
     return TDetectorClock::time_point{} + std::chrono::microseconds(33333) * Frame;
   };
-  std::unique_ptr<THandTracker> tracker;
-  std::unique_ptr<TMouseTranslator> translator;
-  std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
-  const TBitmap* current = nullptr;
+  // The main window's session, without video and display: frames are handed in here.
+  TFailureCatcher failures;
+  std::unique_ptr<TTrackingSession> session;
   int status = 0;
   int frame = 0;
   bool outputClosed = false;
@@ -344,47 +213,46 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
       report.Frame = ++frame;
       report.HandFields = Options.HandFields || model != nullptr;
       if (input.Bitmap) {
-        if (!tracker) {
-          // One tracker for all frames, homed on the first frame's whole area.
-          tracker = std::make_unique<THandTracker>(
-              TRect{0, 0, input.Bitmap->Width(), input.Bitmap->Height()});
-          tracker->SetParameters(params);
-          tracker->SetSkinModel(model);
-          // The main window's smoothing length, over the frames' own size.
-          translator = std::make_unique<TMouseTranslator>(5, std::max(1, input.Bitmap->Width()),
-                                                          std::max(1, input.Bitmap->Height()),
-                                                          translatorDesktop);
+        if (!session) {
+          // One tracker for all frames, homed on the first frame's whole area; the main
+          // window's smoothing over the frames' own size.
+          TSessionOptions options;
+          options.WithVideo = false;
+          options.ReadStore = false;
+          options.FrameWidth = input.Bitmap->Width();
+          options.FrameHeight = input.Bitmap->Height();
+          options.Listener = &failures;
+          options.CreateDesktop = [&desktop] { return std::move(desktop); };
+          session = std::make_unique<TTrackingSession>(std::move(options));
+          session->SetParameters(params);
+          session->Tracker().SetSkinModel(model);
           // Frame time, not wall time: a file runs as fast as it decodes.
-          translator->SetClock([&frame, &Options] { return frame / Options.FrameRate; });
-          translator->SetMonitors(monitors);
-          translator->SetPointerSettings(pointerSettings);
-          pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
-          pipeline->SetOnScreenDisplay(false);
-          pipeline->SetTrackingActive(Options.Act || Options.Pointer);
-          pipeline->SetGrab([&current](TBitmap& Bitmap) {
-            Bitmap.Assign(*current);
-            return true;
-          });
+          session->Translator().SetClock([&frame, &Options] { return frame / Options.FrameRate; });
+          session->ApplyPointerSettings(pointerSettings);
+          session->Pipeline().SetOnScreenDisplay(false);
+          session->SetTrackingActive(Options.Act || Options.Pointer);
           if (guide) {
             guide->SetClock([&frame, frameTime] { return frameTime(frame); });
-            pipeline->SetHandGuide(std::move(guide));
+            session->Pipeline().SetHandGuide(std::move(guide));
           }
         }
-        try {
-          current = &*input.Bitmap;
-          pipeline->ProcessFrame();
-          report.Result = pipeline->LastResult();
-          report.Code = pipeline->LastAction().Action;
+        failures.Message.reset();
+        session->HandleFrame(&*input.Bitmap);
+        if (failures.Message) {
+          report.Error = *failures.Message;
+        } else {
+          TFramePipeline& pipeline = session->Pipeline();
+          report.Result = pipeline.LastResult();
+          report.Code = pipeline.LastAction().Action;
           if (Options.Pointer) {
-            report.Pointer = pipeline->LastPointerState().Pointer;
+            report.Pointer = pipeline.LastPointerState().Pointer;
             report.ReportPointer = true;
           }
           if (Options.Detector) {
-            report.Confirmed = pipeline->HandConfirmed();
+            report.Confirmed = pipeline.HandConfirmed();
           }
-        } catch (const std::exception& e) {
-          report.Error = e.what();
         }
+
       } else {
         report.Error = input.Error;
         if (input.SourceFailed && Options.Warnings) {
@@ -405,9 +273,8 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
       progress.Frame(frame, source);
     }
   }
-  if (translator) {
-    translator->ReleaseButton();  // never leave the left button pressed behind
-  }
+  // Never leaves the left button pressed behind.
+  session.reset();
   progress.Finish(frame);
   if (outputClosed) {
     throw EOutputClosed("the standard output was closed");
