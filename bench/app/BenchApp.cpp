@@ -233,8 +233,7 @@ void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>
         lastCount = now;
         sinceFrame.restart();
       }
-      if (now - handledStart >= Frames || sinceFrame.elapsed() > 2000 ||
-          clock.elapsed() > 120000) {
+      if (now - handledStart >= Frames || sinceFrame.elapsed() > 2000 || clock.elapsed() > 120000) {
         loop.quit();
       }
     });
@@ -278,7 +277,8 @@ void RunCamera(benchmark::State& State, int Index) {
   const std::vector<test::TFakeDevice> cameras = Cameras();
   test::SetFakeDevices(cameras);
   const double own = CameraOwnCpuPerFrame(cameras[static_cast<std::size_t>(Index)]);
-  RunProgram(State, [Index](TMainDialog& Main) { Main.OnSelectDevice(Index); }, own);
+  RunProgram(
+      State, [Index](TMainDialog& Main) { Main.OnSelectDevice(Index); }, own);
   test::SetFakeDevices({});
 }
 
