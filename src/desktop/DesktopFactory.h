@@ -45,4 +45,9 @@ TDesktopKind StoredDesktopChoice();
 // Keeps the choice for the next start; false when the store could not be written.
 bool StoreDesktopChoice(TDesktopKind Kind);
 
+// The RemoteDesktop portal's grant of the last session (per-user store value
+// "PortalRestoreToken"), so that its consent dialog is shown once; empty when unset.
+std::string StoredPortalToken();
+bool StorePortalToken(const std::string& Token);
+
 }  // namespace pavrel
