@@ -36,7 +36,7 @@ std::unique_ptr<TDesktop> CreateX11Desktop() {
 }
 
 std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSessionFacts& Facts,
-                                               std::string* Limits) {
+                                               std::string* Limits, TDesktopTrouble Trouble) {
   if (Limits != nullptr) {
     Limits->clear();
   }
@@ -47,9 +47,14 @@ std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSession
       TPortalOptions options;
       options.RestoreToken = StoredPortalToken();
       options.TokenChanged = [](const std::string& Token) { StorePortalToken(Token); };
-      options.Failed = [](const std::string& Why) {
-        std::cerr << "Desktop: RemoteDesktop portal: " << Why
-                  << "; tracking goes on without acting\n";
+      options.Failed = [Trouble = std::move(Trouble)](const std::string& Why) {
+        const std::string status =
+            "Desktop: none, pointer actions unavailable: RemoteDesktop portal: " + Why;
+        if (Trouble) {
+          Trouble(status);
+        } else {
+          std::cerr << status << '\n';
+        }
       };
       auto desktop = std::make_unique<TPortalDesktop>(DesktopFamily(Facts), std::move(options));
       if (Limits != nullptr) {
@@ -77,13 +82,14 @@ std::unique_ptr<TDesktop> CreateDesktopBackend(TDesktopKind Kind, const TSession
   throw std::runtime_error("auto is no backend");
 }
 
-TOpenedDesktop OpenDesktop(TDesktopKind Requested, const TSessionFacts& Facts) {
+TOpenedDesktop OpenDesktop(TDesktopKind Requested, const TSessionFacts& Facts,
+                           TDesktopTrouble Trouble) {
   TOpenedDesktop opened;
   const TDesktopDecision decision =
       DecideDesktop(Requested, Facts, [&](TDesktopKind Kind) -> TDesktopProbe {
         try {
           TDesktopProbe probe;
-          opened.Desktop = CreateDesktopBackend(Kind, Facts, &probe.Limits);
+          opened.Desktop = CreateDesktopBackend(Kind, Facts, &probe.Limits, Trouble);
           probe.Available = true;
           return probe;
         } catch (const std::exception& e) {

@@ -366,5 +366,25 @@ TEST_F(PortalFactory, WithoutAPortalAutoFallsBackAndSaysWhy) {
   EXPECT_TRUE(StoredPortalToken().empty());
 }
 
+TEST_F(PortalFactory, ARefusalAfterOpeningReplacesTheStatusLineOnce) {
+  TFakePortalConfig config;
+  config.Refuse = true;
+  TFakePortalBus bus(config);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+  std::mutex lock;
+  std::vector<std::string> lines;
+  const TOpenedDesktop opened = OpenDesktop(TDesktopKind::Auto, {"wayland", "wayland-0", "", "KDE"},
+                                            [&](const std::string& Status) {
+                                              const std::lock_guard<std::mutex> hold(lock);
+                                              lines.push_back(Status);
+                                            });
+  ASSERT_EQ(opened.Kind, TDesktopKind::Portal) << opened.Status;
+  EXPECT_EQ(opened.Status, "Desktop: KDE Plasma portal, window actions by KDE Plasma shortcut");
+  EXPECT_EQ(Settled(dynamic_cast<TPortalDesktop&>(*opened.Desktop)), TPortalState::Failed);
+  const std::lock_guard<std::mutex> hold(lock);
+  EXPECT_THAT(lines, ElementsAre("Desktop: none, pointer actions unavailable: RemoteDesktop "
+                                 "portal: remote control was refused"));
+}
+
 }  // namespace
 }  // namespace pavrel
