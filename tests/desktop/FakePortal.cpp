@@ -332,6 +332,9 @@ TFakePortalBus::TFakePortalBus(const TFakePortalConfig& Config) : FDir(MakeFolde
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  if (!Config.OwnProcess) {
+    return;
+  }
   const char* program = std::getenv("PAVREL_FAKE_PORTAL");
   if (program == nullptr) {
     throw std::runtime_error("PAVREL_FAKE_PORTAL names no fake portal program");

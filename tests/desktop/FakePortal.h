@@ -28,6 +28,8 @@ struct TFakePortalConfig {
   int Height = 1080;
   unsigned Node = 44;
   bool Refuse = false;  // Start answers response 1, as a user pressing Cancel
+  // TFakePortalBus: false starts only the bus, for a TFakePortal in the caller's process.
+  bool OwnProcess = true;
 };
 
 class TFakePortal : public QObject {
