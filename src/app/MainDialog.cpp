@@ -379,7 +379,18 @@ void TMainDialog::FormCreate() {
       FDesktopStatusText = "Desktop: none, pointer actions unavailable: " + FDesktopError;
     }
   } else {
-    TOpenedDesktop opened = OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()));
+    // A portal that refuses or ends remote control later says so here, on the UI thread.
+    TOpenedDesktop opened =
+        OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()),
+                    SessionFactsFromEnvironment(), [this](const std::string& Status) {
+                      QMetaObject::invokeMethod(
+                          this,
+                          [this, text = QString::fromStdString(Status)] {
+                            FDesktopStatusText = text;
+                            DesktopStatus->setText(text);
+                          },
+                          Qt::QueuedConnection);
+                    });
     FDesktop = std::move(opened.Desktop);
     FDesktopError = QString::fromStdString(opened.Error);
     FDesktopStatusText = QString::fromStdString(opened.Status);
