@@ -15,12 +15,12 @@
 
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
+#include "app/ConfigurationDialog.h"
 #include "app/Fonts.h"
 #include "app/StopTrackingDialog.h"
+#include "app/UpdateTrackerParamsEvent.h"
 #include "app/ViewWidgets.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
-#include "settings/dialog/UpdateTrackerParamsEvent.h"
 #include "video/VideoSource.h"
 
 namespace pavrel {
@@ -116,7 +116,8 @@ void TMainDialog::FormCreate() {
   }
   // Without a desktop the program tracks and shows, and acts on nothing; the user is told
   // once, when tracking first starts.
-  DesktopStatus->setText(QString::fromLocal8Bit(FSession->DesktopStatus().c_str()));
+  FDesktopStatusText = QString::fromStdString(FSession->DesktopStatus());
+  DesktopStatus->setText(FDesktopStatusText);
   ApplyPointerSettings(PointerSettings);
   if (ReadUserStoreValues()[HandDetectorValue] == "on") {
     Guarded([this] { UseHandDetector(true); });
@@ -167,6 +168,17 @@ void TMainDialog::FrameFailed(const std::string& Message, bool First) {
         Message == "Unknown error" ? tr("Unknown error") : QString::fromLocal8Bit(Message.c_str());
   }
   emit FrameFailurePending(QPrivateSignal());
+}
+
+void TMainDialog::DesktopStatusChanged(const std::string& Status) {
+  // A portal that refuses or ends remote control later says so here, on the UI thread.
+  QMetaObject::invokeMethod(
+      this,
+      [this, text = QString::fromStdString(Status)] {
+        FDesktopStatusText = text;
+        DesktopStatus->setText(text);
+      },
+      Qt::QueuedConnection);
 }
 
 void TMainDialog::VideoEnded(std::uint64_t Run, const std::string& Error) {

@@ -256,6 +256,7 @@ class TMainDialog : public QMainWindow, private TSessionListener {
   void RawFrameArrived() override;
   void FrameFailed(const std::string& Message, bool First) override;
   void VideoEnded(std::uint64_t Run, const std::string& Error) override;
+  void DesktopStatusChanged(const std::string& Status) override;
 
   void BuildLayout();
   void BuildMenus();
@@ -298,6 +299,7 @@ class TMainDialog : public QMainWindow, private TSessionListener {
   bool FStallTold = false;
   bool FUnattended = false;
   bool FDesktopNoticeShown = false;
+  QString FDesktopStatusText;
   QTimer* FCountdownTimer = nullptr;
   int FCountdown = 0;
 

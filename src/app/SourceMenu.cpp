@@ -105,8 +105,7 @@ void TMainDialog::OnSelectDesktop(TDesktopKind Kind) {
     return;
   }
   const std::string_view caption = DesktopKindCaption(Kind);
-  DesktopStatus->setText(QString::fromStdString(FSession->DesktopStatus()) +
-                         "\nFrom the next start: " +
+  DesktopStatus->setText(FDesktopStatusText + "\nFrom the next start: " +
                          QString::fromUtf8(caption.data(), static_cast<int>(caption.size())));
 }
 

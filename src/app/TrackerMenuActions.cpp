@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "app/AboutDialog.h"
+#include "app/ConfigurationDialog.h"
 #include "app/MainDialog.h"
 #include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
 #include "mouse/MouseTranslator.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
 
 namespace pavrel {
 

@@ -122,7 +122,13 @@ void TTrackingSession::OpenTheDesktop() {
     }
     return;
   }
-  TOpenedDesktop opened = OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()));
+  TOpenedDesktop opened =
+      OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()),
+                  SessionFactsFromEnvironment(), [link = FLink](const std::string& Status) {
+                    link->Call([&Status](TSessionListener& Listener) {
+                      Listener.DesktopStatusChanged(Status);
+                    });
+                  });
   FDesktop = std::move(opened.Desktop);
   FDesktopError = opened.Error;
   FDesktopStatus = opened.Status;

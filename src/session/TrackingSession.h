@@ -44,6 +44,9 @@ class TSessionListener {
   virtual void FrameFailed(const std::string& /*Message*/, bool /*First*/) {}
   // The source started by video command Run ended: Error empty at its end, else the error.
   virtual void VideoEnded(std::uint64_t /*Run*/, const std::string& /*Error*/) {}
+  // The desktop backend's status line changed after it opened (a portal that refuses or
+  // ends remote control); from the backend's own thread.
+  virtual void DesktopStatusChanged(const std::string& /*Status*/) {}
 };
 
 struct TSessionOptions {

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
@@ -202,6 +203,7 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   // The main window's session, without video and display: frames are handed in here.
   TFailureCatcher failures;
   std::unique_ptr<TTrackingSession> session;
+  TBitmap* current = nullptr;
   int status = 0;
   int frame = 0;
   bool outputClosed = false;
@@ -230,6 +232,11 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           session->Translator().SetClock([&frame, &Options] { return frame / Options.FrameRate; });
           session->ApplyPointerSettings(pointerSettings);
           session->Pipeline().SetOnScreenDisplay(false);
+          session->Pipeline().SetViewShown(false);
+          session->Pipeline().SetGrab([&current](TBitmap& Bitmap) {
+            Bitmap = std::move(*current);  // no second copy of a frame that may be huge
+            return true;
+          });
           session->SetTrackingActive(Options.Act || Options.Pointer);
           if (guide) {
             guide->SetClock([&frame, frameTime] { return frameTime(frame); });
@@ -237,7 +244,8 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           }
         }
         failures.Message.reset();
-        session->HandleFrame(&*input.Bitmap);
+        current = &*input.Bitmap;
+        session->HandleFrame(nullptr);
         if (failures.Message) {
           report.Error = *failures.Message;
         } else {
