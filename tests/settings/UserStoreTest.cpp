@@ -449,11 +449,10 @@ TEST(UserStoreText, HexNumbersAreDigitsOnlyInEitherCase) {
   const std::string key =
       "Windows Registry Editor Version 5.00\n\n"
       "[HKEY_CURRENT_USER\\Software\\Quillon software\\Pavrel]\n";
-  // What a general number reader would take: signs, a 0x prefix, blanks inside the digits.
-  for (const std::string& value :
-       {"dword:-0000001", "dword:+0000001", "dword:0x00002a", "dword: 000002a", "hex:+1",
-        "hex:-1", "hex:0x", "hex(+4):01,00,00,00", "hex(-4):01,00,00,00", "hex( 4):01,00,00,00",
-        "hex(123456789):01"}) {
+  // What a general number reader would take: signs, a 0x prefix, a blank before the digits.
+  for (const char* value : {"dword:-0000001", "dword:+0000001", "dword:0x00002a", "dword: 000002a",
+                            "hex:+1", "hex:-1", "hex:0x", "hex(+4):01,00,00,00",
+                            "hex(-4):01,00,00,00", "hex( 4):01,00,00,00", "hex(123456789):01"}) {
     SCOPED_TRACE(value);
     TTrackerParameters p = DefaultParameters();
     EXPECT_FALSE(ReadUserStoreText(key + "\"LHueBound\"=" + value + "\n", p));
