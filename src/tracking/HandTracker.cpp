@@ -387,8 +387,8 @@ void THandTracker::PlaceWindow(const TWindowSize& Size) {
 
 void THandTracker::HuFeatures(double M0, const TCentralSums& Sums, TTrackingResult& Result) {
   Result.Angle = MomentOrientation(Sums.Src, Sums.Srr, Sums.Scc);
-  const std::array<double, 4> hu = HuInvariants(
-      {M0, Sums.Srr, Sums.Scc, Sums.Src, Sums.Srrr, Sums.Sccr, Sums.Srrc, Sums.Sccc});
+  const std::array<double, 4> hu =
+      HuInvariants({M0, Sums.Srr, Sums.Scc, Sums.Src, Sums.Srrr, Sums.Sccr, Sums.Srrc, Sums.Sccc});
   Result.HuMoment1 = hu[0];
   Result.HuMoment2 = hu[1];
   Result.HuMoment3 = hu[2];
