@@ -30,14 +30,6 @@ install(FILES ${pkg_dir}/io.github.pavrel.Pavrel.metainfo.xml
 install(FILES ${pkg_dir}/copyright ${pkg_out}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pavrel)
 
-# udev rules (e.g. the access rule a uinput pointer backend needs) register here with
-#   set_property(GLOBAL APPEND PROPERTY PAVREL_UDEV_RULES <file.rules>)
-# from their folder's CMakeLists.txt; they are installed to lib/udev/rules.d below the prefix.
-get_property(udev_rules GLOBAL PROPERTY PAVREL_UDEV_RULES)
-if(udev_rules)
-  install(FILES ${udev_rules} DESTINATION lib/udev/rules.d)
-endif()
-
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pavrel)
 set(CPACK_PACKAGE_VENDOR "Pavrel developers")

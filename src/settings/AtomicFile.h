@@ -19,6 +19,9 @@ class EFileError : public std::runtime_error {
 // raised. A symbolic link at Path is followed, so the link stays in place; a file that may
 // not be written (read-only) is refused. Temporary files of earlier saves of Path whose
 // process no longer runs (a save that was killed) are removed first.
+// QSaveFile does less: it does not sync the folder after the rename, and a save killed
+// between linking its temporary file and the rename (or any save on a file system without
+// O_TMPFILE) leaves NAME.XXXXXX behind, which no later save can tell from a user's file.
 void ReplaceFileAtomically(const std::filesystem::path& Path, std::string_view Data);
 
 // Writes Data to a new file at Path, flushed to disk; raises EFileError with errno EEXIST's

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <charconv>
 #include <cstdio>
 #include <unordered_map>
 
@@ -39,17 +40,16 @@ bool EqualNoCase(std::string_view A, std::string_view B) {
   return A == B || Folded(A) == Folded(B);
 }
 
-int HexDigit(char C) {
-  if (C >= '0' && C <= '9') {
-    return C - '0';
+// Exactly Digits.size() hex digits, the whole of Digits (no sign, prefix or blank).
+template <typename TNumber>
+std::optional<TNumber> ParseHex(std::string_view Digits) {
+  TNumber value = 0;
+  const char* end = Digits.data() + Digits.size();
+  const auto [stop, ec] = std::from_chars(Digits.data(), end, value, 16);
+  if (Digits.empty() || ec != std::errc() || stop != end) {
+    return std::nullopt;
   }
-  if (C >= 'a' && C <= 'f') {
-    return C - 'a' + 10;
-  }
-  if (C >= 'A' && C <= 'F') {
-    return C - 'A' + 10;
-  }
-  return -1;
+  return value;
 }
 
 // The file's text as UTF-8, or nothing when it is not text.
@@ -142,10 +142,11 @@ std::optional<std::string> ParseHexBytes(std::string_view S) {
   for (;;) {
     const auto comma = S.find(',');
     const std::string_view token = TrimLeft(TrimRight(S.substr(0, comma)));
-    if (token.size() != 2 || HexDigit(token[0]) < 0 || HexDigit(token[1]) < 0) {
+    const auto byte = token.size() == 2 ? ParseHex<std::uint8_t>(token) : std::nullopt;
+    if (!byte) {
       return std::nullopt;
     }
-    bytes += static_cast<char>(HexDigit(token[0]) * 16 + HexDigit(token[1]));
+    bytes += static_cast<char>(*byte);
     if (comma == std::string_view::npos) {
       return bytes;
     }
@@ -217,16 +218,11 @@ std::optional<TRegValue> ParseValue(const std::vector<std::string_view>& Lines, 
     value.Data = std::move(*text);
   } else if (rest.starts_with("dword:")) {
     const std::string_view digits = TrimRight(rest.substr(6));
-    if (digits.size() != 8) {
+    const auto number = digits.size() == 8 ? ParseHex<std::uint32_t>(digits) : std::nullopt;
+    if (!number) {
       return std::nullopt;
     }
-    std::uint32_t v = 0;
-    for (const char c : digits) {
-      if (HexDigit(c) < 0) {
-        return std::nullopt;
-      }
-      v = v << 4 | static_cast<std::uint32_t>(HexDigit(c));
-    }
+    const std::uint32_t v = *number;
     value.Type = REG_DWORD;
     for (int i = 0; i < 4; ++i) {
       value.Data += static_cast<char>(v >> (8 * i) & 0xFF);
@@ -236,17 +232,14 @@ std::optional<TRegValue> ParseValue(const std::vector<std::string_view>& Lines, 
     value.Type = REG_BINARY;
     if (!rest.empty() && rest.front() == '(') {
       const auto close = rest.find(')');
-      if (close == std::string_view::npos || close == 1 || close > 9) {
+      if (close == std::string_view::npos || close > 9) {
         return std::nullopt;
       }
-      std::uint32_t type = 0;
-      for (const char c : rest.substr(1, close - 1)) {
-        if (HexDigit(c) < 0) {
-          return std::nullopt;
-        }
-        type = type << 4 | static_cast<std::uint32_t>(HexDigit(c));
+      const auto type = ParseHex<std::uint32_t>(rest.substr(1, close - 1));
+      if (!type) {
+        return std::nullopt;
       }
-      value.Type = type;
+      value.Type = *type;
       rest.remove_prefix(close + 1);
     }
     if (rest.empty() || rest.front() != ':') {

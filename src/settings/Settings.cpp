@@ -70,6 +70,8 @@ TTrackerParameters DefaultParameters() {
   return params;
 }
 
+// Not QStandardPaths: Qt 6.4 takes a relative XDG_CONFIG_HOME as it is (the base-directory
+// rules say to ignore it) and, with HOME unset, answers "//.config".
 std::filesystem::path UserStorePath() {
   std::filesystem::path config;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");

@@ -313,6 +313,88 @@ THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrde
   return out;
 }
 
+// The window's size from the zeroth moment and the orientation of the hand: a rectangle of
+// the parameters' height-to-width ratio holding the skin's area, turned with the hand. Lost
+// when it is smaller than LoseTrackArea or the ratio is unusable.
+THandTracker::TWindowSize THandTracker::WindowFromMoments(double M0, double Theta,
+                                                          const TTrackerParameters& Params) {
+  const double ratio = Params.HeightToWidthRatio;
+  TWindowSize size;
+  if (ratio > 0 && std::isfinite(ratio)) {
+    const double P = static_cast<double>(RoundHalfEven(std::sqrt(M0 / 255)));
+    const double phi = std::atan(1 / ratio);
+    const double alpha = std::fabs(std::fabs(Theta) - phi);
+    const double D = std::sqrt(P * P + (P * ratio) * (P * ratio));
+    const double w = D * std::sin(alpha + phi);
+    const double h = D * std::cos(alpha);
+    if (w <= MaxWindowSide && h <= MaxWindowSide) {
+      size.Width = RoundHalfEven(w);
+      size.Height = RoundHalfEven(h);
+      size.Lost = size.Width * size.Height < Params.LoseTrackArea;
+    }
+  }
+  return size;
+}
+
+void THandTracker::PrepareBackProjection() {
+  if (FViews && (BackProjectionImage.Width() != FWidth || BackProjectionImage.Height() != FHeight ||
+                 BackProjectionImage.PixelFormat() != TPixelFormat::pf24bit)) {
+    std::scoped_lock bpLock(BackProjectionImage.Lock());
+    BackProjectionImage.SetPixelFormat(TPixelFormat::pf24bit);
+    BackProjectionImage.SetSize(FWidth, FHeight);
+    FBlackKnown = false;
+  }
+  // Integer sums equal the double sums while every partial sum stays below 2^53.
+  const double visited = std::max(0.0, (FWidth - 1.0) * (FHeight - 1.0));
+  const double side = std::max(FWidth, FHeight);
+  FExactSums = visited * 255 * side * side * side < 9007199254740992.0;
+}
+
+bool THandTracker::MeanShiftStep(std::int64_t Expansion, std::int32_t Threshold,
+                                 TMeanShift& Shift) {
+  std::scoped_lock bpLock(BackProjectionImage.Lock());
+  ClearBackProjection();
+  const TSpan span = ExpandedSpan(Expansion);
+  double Mr, Mc;
+  PassA(span, Shift.M0, Mr, Mc);
+  PrevCentreRow = CentreRow;
+  PrevCentreColumn = CentreColumn;
+  if (Shift.M0 > 0) {
+    CentreRow = Round32(Mr / Shift.M0);
+    CentreColumn = Round32(Mc / Shift.M0);
+  }  // no skin: the centre stays and the search ends here
+  const TCentralSums sums = PassB(span, false);
+  Shift.Theta = MomentOrientation(sums.Src, sums.Srr, sums.Scc);
+  const std::int32_t moveRows = CentreRow - PrevCentreRow;
+  const std::int32_t moveColumns = CentreColumn - PrevCentreColumn;
+  Window.Left += moveColumns;
+  Window.Right += moveColumns;
+  Window.Top += moveRows;
+  Window.Bottom += moveRows;
+  return std::abs(moveRows) < Threshold && std::abs(moveColumns) < Threshold;
+}
+
+void THandTracker::PlaceWindow(const TWindowSize& Size) {
+  if (Size.Lost) {
+    GoHome();
+    return;
+  }
+  Window.Left = CentreColumn - static_cast<std::int32_t>(Size.Width / 2);
+  Window.Top = CentreRow - static_cast<std::int32_t>(Size.Height / 2);
+  Window.Right = Window.Left + static_cast<std::int32_t>(Size.Width);
+  Window.Bottom = Window.Top + static_cast<std::int32_t>(Size.Height);
+}
+
+void THandTracker::HuFeatures(double M0, const TCentralSums& Sums, TTrackingResult& Result) {
+  Result.Angle = MomentOrientation(Sums.Src, Sums.Srr, Sums.Scc);
+  const std::array<double, 4> hu =
+      HuInvariants({M0, Sums.Srr, Sums.Scc, Sums.Src, Sums.Srrr, Sums.Sccr, Sums.Srrc, Sums.Sccc});
+  Result.HuMoment1 = hu[0];
+  Result.HuMoment2 = hu[1];
+  Result.HuMoment3 = hu[2];
+  Result.HuMoment4 = hu[3];
+}
+
 void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
   // A frame of another format fails here, before anything changes.
   detail::RequireTwentyFourBit(Frame);
@@ -343,98 +425,29 @@ void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
   std::scoped_lock hsvLock(HSVImage.Lock());
   // The colour conversion (as GetImageSpace) and the threshold, fused.
   ConvertAndThreshold(Frame, params);
-
-  const int width = FWidth;
-  const int height = FHeight;
-  if (FViews && (BackProjectionImage.Width() != width || BackProjectionImage.Height() != height ||
-                 BackProjectionImage.PixelFormat() != TPixelFormat::pf24bit)) {
-    std::scoped_lock bpLock(BackProjectionImage.Lock());
-    BackProjectionImage.SetPixelFormat(TPixelFormat::pf24bit);
-    BackProjectionImage.SetSize(width, height);
-    FBlackKnown = false;
-  }
-  // Integer sums equal the double sums while every partial sum stays below 2^53.
-  const double visited = std::max(0.0, (width - 1.0) * (height - 1.0));
-  const double side = std::max(width, height);
-  FExactSums = visited * 255 * side * side * side < 9007199254740992.0;
+  PrepareBackProjection();
 
   const std::int64_t expansion = params.WindowExpansion;
   const std::int32_t threshold = std::max(params.MeanThreshold, 1);
-  double M0 = 0;
-  double theta = 0;
+  TMeanShift shift;
   for (int iteration = 0; iteration < MaxIterations; ++iteration) {
-    bool converged;
-    {
-      std::scoped_lock bpLock(BackProjectionImage.Lock());
-      ClearBackProjection();
-      const TSpan span = ExpandedSpan(expansion);
-      double Mr, Mc;
-      PassA(span, M0, Mr, Mc);
-      PrevCentreRow = CentreRow;
-      PrevCentreColumn = CentreColumn;
-      if (M0 > 0) {
-        CentreRow = Round32(Mr / M0);
-        CentreColumn = Round32(Mc / M0);
-      }  // no skin: the centre stays and the iteration ends below
-      const TCentralSums sums = PassB(span, false);
-      theta = MomentOrientation(sums.Src, sums.Srr, sums.Scc);
-      const std::int32_t moveRows = CentreRow - PrevCentreRow;
-      const std::int32_t moveColumns = CentreColumn - PrevCentreColumn;
-      Window.Left += moveColumns;
-      Window.Right += moveColumns;
-      Window.Top += moveRows;
-      Window.Bottom += moveRows;
-      converged = std::abs(moveRows) < threshold && std::abs(moveColumns) < threshold;
-    }
-    if (converged) {
+    if (MeanShiftStep(expansion, threshold, shift)) {
       break;
     }
   }
+  // The new window's size from the last step; the features from a final pass over the back
+  // projection at the window's last position.
+  const TWindowSize size = WindowFromMoments(shift.M0, shift.Theta, params);
+  const TCentralSums features = PassB(ExpandedSpan(expansion), true);
+  PlaceWindow(size);
 
-  // The new window's size from the last iteration.
-  const double ratio = params.HeightToWidthRatio;
-  bool lost = true;
-  std::int64_t newWidth = 0;
-  std::int64_t newHeight = 0;
-  if (ratio > 0 && std::isfinite(ratio)) {
-    const double P = static_cast<double>(RoundHalfEven(std::sqrt(M0 / 255)));
-    const double phi = std::atan(1 / ratio);
-    const double alpha = std::fabs(std::fabs(theta) - phi);
-    const double D = std::sqrt(P * P + (P * ratio) * (P * ratio));
-    const double w = D * std::sin(alpha + phi);
-    const double h = D * std::cos(alpha);
-    if (w <= MaxWindowSide && h <= MaxWindowSide) {
-      newWidth = RoundHalfEven(w);
-      newHeight = RoundHalfEven(h);
-      lost = newWidth * newHeight < params.LoseTrackArea;
-    }
-  }
-
-  // Final pass, reading the back projection at the window's last position.
-  const TCentralSums f = PassB(ExpandedSpan(expansion), true);
-
-  if (lost) {
-    GoHome();
-  } else {
-    Window.Left = CentreColumn - static_cast<std::int32_t>(newWidth / 2);
-    Window.Top = CentreRow - static_cast<std::int32_t>(newHeight / 2);
-    Window.Right = Window.Left + static_cast<std::int32_t>(newWidth);
-    Window.Bottom = Window.Top + static_cast<std::int32_t>(newHeight);
-  }
-
-  Result.Angle = MomentOrientation(f.Src, f.Srr, f.Scc);
-  const std::array<double, 4> hu =
-      HuInvariants({M0, f.Srr, f.Scc, f.Src, f.Srrr, f.Sccr, f.Srrc, f.Sccc});
-  Result.HuMoment1 = hu[0];
-  Result.HuMoment2 = hu[1];
-  Result.HuMoment3 = hu[2];
-  Result.HuMoment4 = hu[3];
+  HuFeatures(shift.M0, features, Result);
   Result.CentreRow = CentreRow;
   Result.CentreColumn = CentreColumn;
   Result.HueImage = FViews ? &HueImage : nullptr;
   Result.BackProjectionImage = FViews ? &BackProjectionImage : nullptr;
   Result.Window = Window;
-  Result.Lost = lost;
+  Result.Lost = size.Lost;
   Result.Hand = {CentreRow, CentreColumn};
   Result.LearnedModel = false;
 }

@@ -74,6 +74,28 @@ class THandTracker : public TTracker {
     std::int64_t RRR = 0, CCC = 0, RRC = 0, RCC = 0;
   };
 
+  // Zeroth moment and orientation of the last mean-shift step.
+  struct TMeanShift {
+    double M0 = 0;
+    double Theta = 0;
+  };
+  // The window's size after the search; Lost when it is too small (or absurd).
+  struct TWindowSize {
+    bool Lost = true;
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+  };
+
+  // The steps of one frame with the bounds, in order.
+  void PrepareBackProjection();
+  // One mean-shift step: moves the centre and the window to the skin's centre of mass in the
+  // expanded window; true once the move is below Threshold in both directions.
+  bool MeanShiftStep(std::int64_t Expansion, std::int32_t Threshold, TMeanShift& Shift);
+  static TWindowSize WindowFromMoments(double M0, double Theta, const TTrackerParameters& Params);
+  void PlaceWindow(const TWindowSize& Size);
+  // Angle and the four Hu invariants from the final pass's central sums.
+  static void HuFeatures(double M0, const TCentralSums& Sums, TTrackingResult& Result);
+
   TSpan ExpandedSpan(std::int64_t Expansion) const;
   // 255 where pixel (Row, Column) of the last frame is skin, else 0.
   int SkinValue(std::int64_t Row, std::int64_t Column) const {

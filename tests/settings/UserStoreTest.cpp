@@ -445,6 +445,26 @@ TEST_F(UserStore, TextValuesLiveBesideTheParametersWithoutDisturbingThem) {
   EXPECT_TRUE(ReadUserStoreValues(Temp.Path() / "missing.reg").empty());
 }
 
+TEST(UserStoreText, HexNumbersAreDigitsOnlyInEitherCase) {
+  const std::string key =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\Software\\Quillon software\\Pavrel]\n";
+  // What a general number reader would take: signs, a 0x prefix, a blank before the digits.
+  for (const char* value : {"dword:-0000001", "dword:+0000001", "dword:0x00002a", "dword: 000002a",
+                            "hex:+1", "hex:-1", "hex:0x", "hex(+4):01,00,00,00",
+                            "hex(-4):01,00,00,00", "hex( 4):01,00,00,00", "hex(123456789):01"}) {
+    SCOPED_TRACE(value);
+    TTrackerParameters p = DefaultParameters();
+    EXPECT_FALSE(ReadUserStoreText(key + "\"LHueBound\"=" + value + "\n", p));
+    EXPECT_EQ(p, DefaultParameters());
+  }
+  TTrackerParameters p = DefaultParameters();
+  ASSERT_TRUE(ReadUserStoreText(
+      key + "\"LHueBound\"=dword:0000002A\n\"HHueBound\"=hex(4):Fe,00,00,00\n", p));
+  EXPECT_EQ(p.LHueBound, 42);
+  EXPECT_EQ(p.HHueBound, 254);
+}
+
 TEST(UserStorePath, FollowsXdgConfigHomeAndFallsBackToHomeConfig) {
   const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
   const std::string xdg = savedXdg ? savedXdg : "";

@@ -1,0 +1,4 @@
+#pragma once
+#include <vector>
+
+#include "tracking/Track.h"

@@ -1,0 +1,2 @@
+#include "image/Bitmap.h"
+#include "tracking/Track.h"

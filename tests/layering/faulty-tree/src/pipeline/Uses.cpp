@@ -1,0 +1,2 @@
+#include "app/Main.h"
+#include "pipeline/View.h"

@@ -1,0 +1,5 @@
+#include "tracking/Track.h"
+
+#include <gst/gst.h>
+#include <QString>
+#include <queue>

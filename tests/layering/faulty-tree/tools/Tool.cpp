@@ -1,0 +1,2 @@
+#include "image/Bitmap.h"
+#include "mouse/Mouse.h"
