@@ -278,6 +278,12 @@ void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>
   State.counters["appsink_to_request_p99_us"] = Percentile(latency, 0.99);
 }
 
+// Every source once with the full-size preview and once with the view-sized one.
+void WholeProgramRuns(benchmark::internal::Benchmark* Case) {
+  Case->ArgName("view_sized_preview")->Arg(0)->Arg(1)->Iterations(1);
+  Case->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void RunCamera(benchmark::State& State, int Index) {
   test::InstallFakeDevices();
   const std::vector<test::TFakeDevice> cameras = Cameras();
@@ -293,26 +299,14 @@ void RunCamera(benchmark::State& State, int Index) {
 void Raw160x120Camera(benchmark::State& State) {
   RunCamera(State, 0);
 }
-BENCHMARK(Raw160x120Camera)
-    ->ArgName("view_sized_preview")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(Raw160x120Camera)->Apply(WholeProgramRuns);
 
 // A 640 x 480 Motion-JPEG camera at 30 frames a second; its test pattern and JPEG encoding
 // (a real camera's hardware) are subtracted, the decoding is the program's.
 void Mjpeg640x480Camera(benchmark::State& State) {
   RunCamera(State, 1);
 }
-BENCHMARK(Mjpeg640x480Camera)
-    ->ArgName("view_sized_preview")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(Mjpeg640x480Camera)->Apply(WholeProgramRuns);
 
 // The repo's hand clip: 620 x 1080 H.264, 25 frames a second, played in real time.
 void RepoClip(benchmark::State& State) {
@@ -326,13 +320,7 @@ void RepoClip(benchmark::State& State) {
   RunProgram(
       State, [&clip](TMainDialog& Main) { Main.PlayVideoFile(QString::fromStdString(clip)); }, 0);
 }
-BENCHMARK(RepoClip)
-    ->ArgName("view_sized_preview")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(RepoClip)->Apply(WholeProgramRuns);
 
 }  // namespace
 }  // namespace pavrel
