@@ -31,6 +31,7 @@
 #include "FakeDevices.h"
 #include "app/ApplicationWindows.h"
 #include "app/MainDialog.h"
+#include "image/Bitmap.h"
 #include "mouse/Desktop.h"
 #include "video/GstSupport.h"
 #include "video/VideoSource.h"
@@ -156,6 +157,22 @@ double CameraOwnCpuPerFrame(const test::TFakeDevice& Camera) {
   return cpu / static_cast<double>(counted);
 }
 
+// Puts Timed around the frame handler, wired as the program wires it: the frame as an image
+// to the tracking session where the program has one, else the grabber's buffer callback.
+template <class TMain, class TTimed>
+void TimeFrameHandler(TMain& Main, const TTimed& Timed) {
+  if constexpr (requires { Main.Session().HandleFrame(nullptr); }) {
+    Main.Video().SampleGrabber().SetOnFrame([&Main, &Timed](const TBitmap& Frame, double) {
+      Timed([&] { Main.Session().HandleFrame(&Frame); });
+    });
+  } else {
+    Main.Video().SampleGrabber().SetOnBuffer(
+        [&Main, &Timed](TSampleGrabber&, double, const std::uint8_t*, int) {
+          Timed([&] { Main.TheSampleGrabberBuffer(); });
+        });
+  }
+}
+
 // Starts the source in a freshly started program, starts tracking, and measures until
 // Frames frames were handled. SourceCpu (seconds per frame) is subtracted from the figures.
 void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>& StartSource,
@@ -193,17 +210,17 @@ void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>
     std::atomic<bool> measuring{false};
     // The program's own frame handler, timed: the moment the appsink hands the frame over
     // and the streaming thread's CPU time the handler takes.
-    main.Video().SampleGrabber().SetOnBuffer(
-        [&](TSampleGrabber&, double, const std::uint8_t*, int) {
-          GFrameArrival = NowNs();
-          const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-          main.TheSampleGrabberBuffer();
-          GFrameArrival = 0;
-          if (measuring) {
-            handlerCpu = handlerCpu + (CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start);
-            ++counted;
-          }
-        });
+    const auto timed = [&](const std::function<void()>& Handler) {
+      GFrameArrival = NowNs();
+      const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+      Handler();
+      GFrameArrival = 0;
+      if (measuring) {
+        handlerCpu = handlerCpu + (CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start);
+        ++counted;
+      }
+    };
+    TimeFrameHandler(main, timed);
     StartSource(main);
     main.StartTrackingMenuItemClick();
     QEventLoop loop;
