@@ -1,7 +1,9 @@
 // The whole program's CPU cost per frame: the real windows (offscreen), the real video layer
 // on a fake camera or the repo's clip, the frame handler tracking into a desktop that only
 // notes the time, the label and the repaints of both views. CPU time of the whole process
-// (every thread: decoding, streaming, UI) divided by the frames handled.
+// (every thread: decoding, streaming, UI) divided by the frames handled. Each source runs
+// twice, side by side: view_sized_preview:0 converts the preview at the source's own size and
+// scales it on paint (as before the preview was sized), :1 as the program does now.
 
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
@@ -29,6 +31,7 @@
 #include "FakeDevices.h"
 #include "app/ApplicationWindows.h"
 #include "app/MainDialog.h"
+#include "image/Bitmap.h"
 #include "mouse/Desktop.h"
 #include "video/GstSupport.h"
 #include "video/VideoSource.h"
@@ -154,6 +157,22 @@ double CameraOwnCpuPerFrame(const test::TFakeDevice& Camera) {
   return cpu / static_cast<double>(counted);
 }
 
+// Puts Timed around the frame handler, wired as the program wires it: the frame as an image
+// to the tracking session where the program has one, else the grabber's buffer callback.
+template <class TMain, class TTimed>
+void TimeFrameHandler(TMain& Main, const TTimed& Timed) {
+  if constexpr (requires { Main.Session().HandleFrame(nullptr); }) {
+    Main.Video().SampleGrabber().SetOnFrame([&Main, &Timed](const TBitmap& Frame, double) {
+      Timed([&] { Main.Session().HandleFrame(&Frame); });
+    });
+  } else {
+    Main.Video().SampleGrabber().SetOnBuffer(
+        [&Main, &Timed](TSampleGrabber&, double, const std::uint8_t*, int) {
+          Timed([&] { Main.TheSampleGrabberBuffer(); });
+        });
+  }
+}
+
 // Starts the source in a freshly started program, starts tracking, and measures until
 // Frames frames were handled. SourceCpu (seconds per frame) is subtracted from the figures.
 void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>& StartSource,
@@ -182,22 +201,26 @@ void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>
     TMainDialog& main = *windows.MainDialog;
     main.show();
     QCoreApplication::processEvents();
+    if (State.range(0) == 0) {
+      // The preview as it was: every frame converted at the source's size, scaled on paint.
+      main.Video().VideoWindow().SetDisplaySize(0, 0);
+    }
     std::atomic<double> handlerCpu{0};
     std::atomic<std::int64_t> counted{0};
     std::atomic<bool> measuring{false};
     // The program's own frame handler, timed: the moment the appsink hands the frame over
     // and the streaming thread's CPU time the handler takes.
-    main.Video().SampleGrabber().SetOnBuffer(
-        [&](TSampleGrabber&, double, const std::uint8_t*, int) {
-          GFrameArrival = NowNs();
-          const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-          main.TheSampleGrabberBuffer();
-          GFrameArrival = 0;
-          if (measuring) {
-            handlerCpu = handlerCpu + (CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start);
-            ++counted;
-          }
-        });
+    const auto timed = [&](const std::function<void()>& Handler) {
+      GFrameArrival = NowNs();
+      const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+      Handler();
+      GFrameArrival = 0;
+      if (measuring) {
+        handlerCpu = handlerCpu + (CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start);
+        ++counted;
+      }
+    };
+    TimeFrameHandler(main, timed);
     StartSource(main);
     main.StartTrackingMenuItemClick();
     QEventLoop loop;
@@ -272,6 +295,12 @@ void RunProgram(benchmark::State& State, const std::function<void(TMainDialog&)>
   State.counters["appsink_to_request_p99_us"] = Percentile(latency, 0.99);
 }
 
+// Every source once with the full-size preview and once with the view-sized one.
+void WholeProgramRuns(benchmark::internal::Benchmark* Case) {
+  Case->ArgName("view_sized_preview")->Arg(0)->Arg(1)->Iterations(1);
+  Case->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void RunCamera(benchmark::State& State, int Index) {
   test::InstallFakeDevices();
   const std::vector<test::TFakeDevice> cameras = Cameras();
@@ -287,14 +316,14 @@ void RunCamera(benchmark::State& State, int Index) {
 void Raw160x120Camera(benchmark::State& State) {
   RunCamera(State, 0);
 }
-BENCHMARK(Raw160x120Camera)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Raw160x120Camera)->Apply(WholeProgramRuns);
 
 // A 640 x 480 Motion-JPEG camera at 30 frames a second; its test pattern and JPEG encoding
 // (a real camera's hardware) are subtracted, the decoding is the program's.
 void Mjpeg640x480Camera(benchmark::State& State) {
   RunCamera(State, 1);
 }
-BENCHMARK(Mjpeg640x480Camera)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Mjpeg640x480Camera)->Apply(WholeProgramRuns);
 
 // The repo's hand clip: 620 x 1080 H.264, 25 frames a second, played in real time.
 void RepoClip(benchmark::State& State) {
@@ -308,7 +337,7 @@ void RepoClip(benchmark::State& State) {
   RunProgram(
       State, [&clip](TMainDialog& Main) { Main.PlayVideoFile(QString::fromStdString(clip)); }, 0);
 }
-BENCHMARK(RepoClip)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(RepoClip)->Apply(WholeProgramRuns);
 
 }  // namespace
 }  // namespace pavrel

@@ -4,11 +4,13 @@
 //
 //   device -> capture caps -> decodebin ---\                  /-> queue -> videoscale ->
 //                                           >-> tee ---------<    videoconvert -> grabber
-//   file ---> uridecodebin ----------------/                  \-> queue -> videoconvert ->
-//                                                                  preview (unscaled BGR)
+//   file ---> uridecodebin ----------------/                  \-> queue -> videoconvertscale
+//                                                                  -> display size -> preview
 //
 // The grabber branch scales every source to fill 160 x 120 (aspect ratio not kept: the
-// tracker expects the whole picture in its frame). All calls on one (UI) thread.
+// tracker expects the whole picture in its frame). The preview branch gives BGR at the size
+// the preview is shown at (aspect ratio kept, black bars), or unscaled until one is set.
+// All calls on one (UI) thread.
 
 #include <chrono>
 #include <cstdint>
