@@ -14,6 +14,7 @@ namespace pavrel {
 
 class TMainDialog;
 class TX11GlobalShortcut;
+class TPortalGlobalShortcut;
 
 class TRemoteControl : public QObject {
   Q_OBJECT
@@ -38,6 +39,11 @@ class TRemoteControl : public QObject {
   // keeps it in the store. When it cannot be grabbed the current one stays and the answer
   // says why; an empty answer is success.
   QString ChangeShortcut(const QString& Combination);
+  // Where no X key grab reaches every window (Wayland): asks the desktop, through the
+  // GlobalShortcuts portal, to bind the store's ToggleShortcut (as a preferred trigger; the
+  // desktop's dialog may change it). Answers an empty text, or why there is no portal; a
+  // later refusal is printed on standard error.
+  QString BindPortalShortcut();
   QString Shortcut() const { return FCombination; }
 
   static constexpr const char* ShortcutValue = "ToggleShortcut";
@@ -59,6 +65,7 @@ class TRemoteControl : public QObject {
   std::unique_ptr<TX11GlobalShortcut> Grab(const QString& Combination);
 
   std::unique_ptr<TX11GlobalShortcut> FShortcut;
+  std::unique_ptr<TPortalGlobalShortcut> FPortalShortcut;
   std::string FDisplayName;
   QString FCombination;
 };

@@ -63,8 +63,7 @@ class TShortcutWorker : public QObject {
   void End();
 
  public slots:
-  void Activated(const QDBusObjectPath& Session, const QString& Id, qulonglong Timestamp,
-                 const QVariantMap& Options);
+  void Activated(const QDBusMessage& Message);
   void SessionClosed(const QVariantMap& Details);
 
  private:
@@ -91,8 +90,9 @@ void TShortcutWorker::Begin() {
                                           QDBusServiceWatcher::WatchForUnregistration, this);
   connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
           [this] { Fail("the portal went away"); });
+  // The message itself: its object path argument needs no registered type that way.
   FBus.connect(portal::Service, portal::Path, ShortcutsInterface, QStringLiteral("Activated"), this,
-               SLOT(Activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+               SLOT(Activated(QDBusMessage)));
   FRequests.Send(ShortcutsInterface, QStringLiteral("CreateSession"), {},
                  {{QStringLiteral("session_handle_token"), QStringLiteral("pavrel_shortcuts")}},
                  [this](uint Code, const QVariantMap& Results) { Bind(Code, Results); });
@@ -142,10 +142,13 @@ void TShortcutWorker::BindAnswered(uint Code, const QVariantMap& Results) {
   Fail("the desktop bound no key to the shortcut");
 }
 
-void TShortcutWorker::Activated(const QDBusObjectPath& Session, const QString& Id, qulonglong,
-                                const QVariantMap&) {
-  if (!FFailed && Session.path() == FSession && Id.toStdString() == FOptions.Id &&
-      FOptions.Pressed) {
+void TShortcutWorker::Activated(const QDBusMessage& Message) {
+  const QVariantList arguments = Message.arguments();
+  if (arguments.size() < 2 || FFailed || !FOptions.Pressed) {
+    return;
+  }
+  if (arguments[0].value<QDBusObjectPath>().path() == FSession &&
+      arguments[1].toString().toStdString() == FOptions.Id) {
     FOptions.Pressed();
   }
 }
