@@ -72,8 +72,13 @@ std::unique_ptr<TX11GlobalShortcut> TRemoteControl::Grab(const QString& Combinat
   }
   const TX11GlobalShortcut::TCombination keys =
       TX11GlobalShortcut::Parse(Combination.toStdString());
+  return std::make_unique<TX11GlobalShortcut>(FDisplayName, keys.KeySym, keys.Modifiers,
+                                              ToggleFromAnyThread());
+}
+
+std::function<void()> TRemoteControl::ToggleFromAnyThread() {
   QPointer<TRemoteControl> self(this);
-  return std::make_unique<TX11GlobalShortcut>(FDisplayName, keys.KeySym, keys.Modifiers, [self] {
+  return [self] {
     // From the shortcut's thread to the UI thread.
     QMetaObject::invokeMethod(
         self.data(),
@@ -83,7 +88,7 @@ std::unique_ptr<TX11GlobalShortcut> TRemoteControl::Grab(const QString& Combinat
           }
         },
         Qt::QueuedConnection);
-  });
+  };
 }
 
 QString TRemoteControl::GrabShortcut(const std::string& DisplayName) {
@@ -116,18 +121,7 @@ QString TRemoteControl::BindPortalShortcut() {
   }
   TPortalShortcutOptions options;
   options.PreferredTrigger = TPortalGlobalShortcut::Trigger(combination);
-  QPointer<TRemoteControl> self(this);
-  options.Pressed = [self] {
-    // From the shortcut's thread to the UI thread.
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self] {
-          if (self) {
-            self->Run("toggle-tracking");
-          }
-        },
-        Qt::QueuedConnection);
-  };
+  options.Pressed = ToggleFromAnyThread();
   options.Failed = [](const std::string& Why) {
     std::fprintf(stderr, "pavrel: no global shortcut (%s)\n", Why.c_str());
   };

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QLocalServer;
@@ -63,6 +64,8 @@ class TRemoteControl : public QObject {
   QString FError;
   // The grab for Combination; throws with the reason when it cannot be had.
   std::unique_ptr<TX11GlobalShortcut> Grab(const QString& Combination);
+  // A shortcut's press, from its own thread, toggling tracking on the UI thread.
+  std::function<void()> ToggleFromAnyThread();
 
   std::unique_ptr<TX11GlobalShortcut> FShortcut;
   std::unique_ptr<TPortalGlobalShortcut> FPortalShortcut;

@@ -341,19 +341,13 @@ TPortalDesktop::TPortalDesktop(TDesktopFamily Family, TPortalOptions Options)
     throw;
   }
   d.Worker = new TPortalWorker(d, bus);
-  d.Worker->moveToThread(&d.Thread);
-  QObject::connect(&d.Thread, &QThread::finished, d.Worker, &QObject::deleteLater);
-  d.Thread.start();
-  QMetaObject::invokeMethod(d.Worker, &TPortalWorker::Begin, Qt::QueuedConnection);
+  portal::StartWorker(d.Thread, d.Worker, [worker = d.Worker] { worker->Begin(); });
 }
 
 TPortalDesktop::~TPortalDesktop() {
   TImpl& d = *FImpl;
-  // Waits for the backend's own thread only, which never waits for the portal.
-  QMetaObject::invokeMethod(d.Worker, &TPortalWorker::CloseSession, Qt::BlockingQueuedConnection);
-  d.Thread.quit();
-  d.Thread.wait();
-  QDBusConnection::disconnectFromBus(d.ConnectionName);
+  portal::StopWorker(
+      d.Thread, d.Worker, [worker = d.Worker] { worker->CloseSession(); }, d.ConnectionName);
 }
 
 std::uint32_t TPortalDesktop::PortalVersion() const {

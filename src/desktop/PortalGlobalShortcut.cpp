@@ -197,19 +197,13 @@ TPortalGlobalShortcut::TPortalGlobalShortcut(TPortalShortcutOptions Options)
     qDBusRegisterMetaType<QList<TShortcutEntry>>();
   });
   d.Worker = new TShortcutWorker(d.Options, bus);
-  d.Worker->moveToThread(&d.Thread);
-  QObject::connect(&d.Thread, &QThread::finished, d.Worker, &QObject::deleteLater);
-  d.Thread.start();
-  QMetaObject::invokeMethod(d.Worker, &TShortcutWorker::Begin, Qt::QueuedConnection);
+  portal::StartWorker(d.Thread, d.Worker, [worker = d.Worker] { worker->Begin(); });
 }
 
 TPortalGlobalShortcut::~TPortalGlobalShortcut() {
   TImpl& d = *FImpl;
-  // Waits for the shortcut's own thread only, which never waits for the portal.
-  QMetaObject::invokeMethod(d.Worker, &TShortcutWorker::End, Qt::BlockingQueuedConnection);
-  d.Thread.quit();
-  d.Thread.wait();
-  QDBusConnection::disconnectFromBus(d.ConnectionName);
+  portal::StopWorker(
+      d.Thread, d.Worker, [worker = d.Worker] { worker->End(); }, d.ConnectionName);
 }
 
 std::string TPortalGlobalShortcut::Trigger(const std::string& Combination) {

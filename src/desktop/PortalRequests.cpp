@@ -76,6 +76,21 @@ QString SessionHandle(const QVariant& Value) {
              : Value.toString();
 }
 
+void StartWorker(QThread& Thread, QObject* Worker, std::function<void()> Begin) {
+  Worker->moveToThread(&Thread);
+  QObject::connect(&Thread, &QThread::finished, Worker, &QObject::deleteLater);
+  Thread.start();
+  QMetaObject::invokeMethod(Worker, std::move(Begin), Qt::QueuedConnection);
+}
+
+void StopWorker(QThread& Thread, QObject* Worker, std::function<void()> End,
+                const QString& ConnectionName) {
+  QMetaObject::invokeMethod(Worker, std::move(End), Qt::BlockingQueuedConnection);
+  Thread.quit();
+  Thread.wait();
+  QDBusConnection::disconnectFromBus(ConnectionName);
+}
+
 TRequests::TRequests(QDBusConnection Bus, TError Failed, QObject* Parent)
     : QObject(Parent), FBus(std::move(Bus)), FFailed(std::move(Failed)) {}
 

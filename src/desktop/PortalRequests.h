@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QThread>
 #include <QVariantList>
 #include <QVariantMap>
 #include <cstdint>
@@ -33,6 +34,14 @@ std::uint32_t ReadProperty(const QDBusConnection& Bus, const QString& Interface,
 // A session handle from a CreateSession response: documented as an object path, sent as a
 // string by portals.
 QString SessionHandle(const QVariant& Value);
+
+// Moves Worker onto Thread (which deletes it when it ends), starts the thread and queues
+// Begin there.
+void StartWorker(QThread& Thread, QObject* Worker, std::function<void()> Begin);
+// Runs End on the worker's thread and waits for that thread only (which never waits for the
+// portal), ends the thread and lets go of the named connection.
+void StopWorker(QThread& Thread, QObject* Worker, std::function<void()> End,
+                const QString& ConnectionName);
 
 // One request at a time, answered on the owner's thread.
 class TRequests : public QObject {
