@@ -7,10 +7,12 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "app/MainDialog.h"
 #include "app/PointerDialog.h"
+#include "desktop/PortalGlobalShortcut.h"
 #include "desktop/X11GlobalShortcut.h"
 #include "mouse/PointerSettings.h"
 #include "settings/Settings.h"
@@ -70,8 +72,13 @@ std::unique_ptr<TX11GlobalShortcut> TRemoteControl::Grab(const QString& Combinat
   }
   const TX11GlobalShortcut::TCombination keys =
       TX11GlobalShortcut::Parse(Combination.toStdString());
+  return std::make_unique<TX11GlobalShortcut>(FDisplayName, keys.KeySym, keys.Modifiers,
+                                              ToggleFromAnyThread());
+}
+
+std::function<void()> TRemoteControl::ToggleFromAnyThread() {
   QPointer<TRemoteControl> self(this);
-  return std::make_unique<TX11GlobalShortcut>(FDisplayName, keys.KeySym, keys.Modifiers, [self] {
+  return [self] {
     // From the shortcut's thread to the UI thread.
     QMetaObject::invokeMethod(
         self.data(),
@@ -81,7 +88,7 @@ std::unique_ptr<TX11GlobalShortcut> TRemoteControl::Grab(const QString& Combinat
           }
         },
         Qt::QueuedConnection);
-  });
+  };
 }
 
 QString TRemoteControl::GrabShortcut(const std::string& DisplayName) {
@@ -99,6 +106,27 @@ QString TRemoteControl::GrabShortcut(const std::string& DisplayName) {
   FCombination = combination;
   try {
     FShortcut = Grab(combination);
+    return {};
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  }
+}
+
+QString TRemoteControl::BindPortalShortcut() {
+  const TStoreValues values = ReadUserStoreValues();
+  const auto stored = values.find(ShortcutValue);
+  const std::string combination = stored == values.end() ? DefaultShortcut : stored->second;
+  if (combination.empty()) {
+    return {};
+  }
+  TPortalShortcutOptions options;
+  options.PreferredTrigger = TPortalGlobalShortcut::Trigger(combination);
+  options.Pressed = ToggleFromAnyThread();
+  options.Failed = [](const std::string& Why) {
+    std::fprintf(stderr, "pavrel: no global shortcut (%s)\n", Why.c_str());
+  };
+  try {
+    FPortalShortcut = std::make_unique<TPortalGlobalShortcut>(std::move(options));
     return {};
   } catch (const std::exception& e) {
     return QString::fromLocal8Bit(e.what());

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QLocalServer;
@@ -14,6 +15,7 @@ namespace pavrel {
 
 class TMainDialog;
 class TX11GlobalShortcut;
+class TPortalGlobalShortcut;
 
 class TRemoteControl : public QObject {
   Q_OBJECT
@@ -38,6 +40,11 @@ class TRemoteControl : public QObject {
   // keeps it in the store. When it cannot be grabbed the current one stays and the answer
   // says why; an empty answer is success.
   QString ChangeShortcut(const QString& Combination);
+  // Where no X key grab reaches every window (Wayland): asks the desktop, through the
+  // GlobalShortcuts portal, to bind the store's ToggleShortcut (as a preferred trigger; the
+  // desktop's dialog may change it). Answers an empty text, or why there is no portal; a
+  // later refusal is printed on standard error.
+  QString BindPortalShortcut();
   QString Shortcut() const { return FCombination; }
 
   static constexpr const char* ShortcutValue = "ToggleShortcut";
@@ -57,8 +64,11 @@ class TRemoteControl : public QObject {
   QString FError;
   // The grab for Combination; throws with the reason when it cannot be had.
   std::unique_ptr<TX11GlobalShortcut> Grab(const QString& Combination);
+  // A shortcut's press, from its own thread, toggling tracking on the UI thread.
+  std::function<void()> ToggleFromAnyThread();
 
   std::unique_ptr<TX11GlobalShortcut> FShortcut;
+  std::unique_ptr<TPortalGlobalShortcut> FPortalShortcut;
   std::string FDisplayName;
   QString FCombination;
 };

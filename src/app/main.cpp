@@ -160,8 +160,11 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "pavrel: --toggle-tracking will not reach this window: %s\n",
                          remote->Error().toLocal8Bit().constData());
           }
-          if (QGuiApplication::platformName() == "xcb") {
-            const QString refused = remote->GrabShortcut();
+          // X11 grabs the key itself; on Wayland the desktop binds it through its portal.
+          const QString platform = QGuiApplication::platformName();
+          if (platform == "xcb" || platform.startsWith("wayland")) {
+            const QString refused =
+                platform == "xcb" ? remote->GrabShortcut() : remote->BindPortalShortcut();
             if (!refused.isEmpty()) {
               std::fprintf(stderr,
                            "pavrel: no global shortcut (%s); bind `pavrel --toggle-tracking` to a "

@@ -1,21 +1,19 @@
 #include "desktop/PortalDesktop.h"
 
+#include "desktop/PortalRequests.h"
+
 #include <linux/input-event-codes.h>
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QThread>
 #include <QVariantMap>
 #include <algorithm>
 #include <atomic>
-#include <clocale>
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
@@ -26,11 +24,11 @@ namespace pavrel {
 
 namespace {
 
-const QString PortalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString PortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+using portal::Path;
+using portal::Service;
+
 const QString RemoteDesktopInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString ScreenCastInterface = QStringLiteral("org.freedesktop.portal.ScreenCast");
-const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString SessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 constexpr std::uint32_t KeyboardDevice = 1;
@@ -40,39 +38,6 @@ constexpr std::uint32_t PersistUntilRevoked = 2;
 constexpr std::uint32_t FirstVersionWithRestore = 2;
 constexpr std::int32_t LeftButtonCode = BTN_LEFT;
 constexpr std::uint32_t VerticalAxis = 0;
-
-// pavrel-track has no Qt application object, and QtDBus and the backend's event loop need
-// one. Qt sets the locale from the environment when it makes one; the caller's stays.
-void EnsureQtApplication() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (QCoreApplication::instance() != nullptr) {
-      return;
-    }
-    const std::string locale = std::setlocale(LC_ALL, nullptr);
-    static int argc = 1;
-    static char name[] = "pavrel";
-    static char* argv[] = {name, nullptr};
-    // Kept to the end of the process: Qt's own globals outlive any owner here.
-    static QCoreApplication* const application = new QCoreApplication(argc, argv);
-    (void)application;
-    std::setlocale(LC_ALL, locale.c_str());
-  });
-}
-
-std::uint32_t ReadProperty(const QDBusConnection& Bus, const QString& Interface,
-                           const QString& Name, int TimeoutMs) {
-  QDBusMessage get = QDBusMessage::createMethodCall(
-      PortalService, PortalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-      QStringLiteral("Get"));
-  get << Interface << Name;
-  const QDBusMessage reply = Bus.call(get, QDBus::Block, TimeoutMs);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    throw std::runtime_error("no " + Interface.toStdString() + " portal (" +
-                             reply.errorMessage().toStdString() + ")");
-  }
-  return reply.arguments().front().value<QDBusVariant>().variant().toUInt();
-}
 
 struct TOp {
   enum TKind { Move, Button, Axis, Key } Kind = Move;
@@ -117,30 +82,34 @@ class TPortalWorker : public QObject {
   Q_OBJECT
 
  public:
-  TPortalWorker(TPortalDesktop::TImpl& Impl, QDBusConnection Bus) : FImpl(Impl), FBus(Bus) {}
+  TPortalWorker(TPortalDesktop::TImpl& Impl, QDBusConnection Bus)
+      : FImpl(Impl),
+        FBus(Bus),
+        FRequests(
+            Bus, [this](const std::string& Why) { Fail(Why); }, this) {}
 
   void Begin();
   void Flush();
   void CloseSession();
 
  public slots:
-  void Response(uint Code, const QVariantMap& Results);
   void SessionClosed(const QVariantMap& Details);
 
  private:
-  enum class TStep { CreateSession, SelectDevices, SelectSources, Start, Done };
-  void Request(const QString& Interface, const QString& Method, QVariantMap Options,
-               bool WithSession, bool WithParent = false);
-  void ListenTo(const QString& RequestPath);
   void Fail(const std::string& Why);
+  // The next step, once the portal granted the last one.
+  void Then(uint Code, const QVariantMap& Results, void (TPortalWorker::*Next)(const QVariantMap&));
+  void SelectDevices(const QVariantMap& Created);
+  void SelectSources(const QVariantMap&);
+  void Start(const QVariantMap&);
+  void Started(const QVariantMap& Results);
+  QVariant Session() const { return QVariant::fromValue(QDBusObjectPath(FSession)); }
   QDBusMessage Notify(const QString& Method) const;
 
   TPortalDesktop::TImpl& FImpl;
   QDBusConnection FBus;
-  TStep FStep = TStep::CreateSession;
-  QString FRequestPath;
+  portal::TRequests FRequests;
   QString FSession;
-  unsigned FTokens = 0;
 };
 
 struct TPortalDesktop::TImpl {
@@ -187,127 +156,83 @@ struct TPortalDesktop::TImpl {
 };
 
 void TPortalWorker::Begin() {
-  auto* watcher = new QDBusServiceWatcher(PortalService, FBus,
-                                          QDBusServiceWatcher::WatchForUnregistration, this);
+  auto* watcher =
+      new QDBusServiceWatcher(Service, FBus, QDBusServiceWatcher::WatchForUnregistration, this);
   connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
           [this] { Fail("the portal went away"); });
-  Request(RemoteDesktopInterface, QStringLiteral("CreateSession"),
-          {{QStringLiteral("session_handle_token"), QStringLiteral("pavrel_session")}}, false);
+  FRequests.Send(RemoteDesktopInterface, QStringLiteral("CreateSession"), {},
+                 {{QStringLiteral("session_handle_token"), QStringLiteral("pavrel_session")}},
+                 [this](uint Code, const QVariantMap& Results) {
+                   Then(Code, Results, &TPortalWorker::SelectDevices);
+                 });
 }
 
-void TPortalWorker::ListenTo(const QString& RequestPath) {
-  if (!FRequestPath.isEmpty()) {
-    FBus.disconnect(PortalService, FRequestPath, RequestInterface, QStringLiteral("Response"), this,
-                    SLOT(Response(uint, QVariantMap)));
-  }
-  FRequestPath = RequestPath;
-  if (!RequestPath.isEmpty()) {
-    FBus.connect(PortalService, RequestPath, RequestInterface, QStringLiteral("Response"), this,
-                 SLOT(Response(uint, QVariantMap)));
-  }
-}
-
-void TPortalWorker::Request(const QString& Interface, const QString& Method, QVariantMap Options,
-                            bool WithSession, bool WithParent) {
-  // The portal names the request after the caller and this token; listening before the call
-  // means an answer that comes at once is not missed.
-  const QString token = QStringLiteral("pavrel%1").arg(++FTokens);
-  QString sender = FBus.baseService().mid(1);
-  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-  ListenTo(PortalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token);
-  Options.insert(QStringLiteral("handle_token"), token);
-
-  QDBusMessage call = QDBusMessage::createMethodCall(PortalService, PortalPath, Interface, Method);
-  if (WithSession) {
-    call << QVariant::fromValue(QDBusObjectPath(FSession));
-  }
-  if (WithParent) {
-    call << QString();
-  }
-  call << Options;
-  auto* pending = new QDBusPendingCallWatcher(FBus.asyncCall(call), this);
-  connect(pending, &QDBusPendingCallWatcher::finished, this,
-          [this, Method, expected = FRequestPath](QDBusPendingCallWatcher* Watcher) {
-            Watcher->deleteLater();
-            const QDBusPendingReply<QDBusObjectPath> reply = *Watcher;
-            if (reply.isError()) {
-              Fail("the portal refused " + Method.toStdString() + ": " +
-                   reply.error().message().toStdString());
-            } else if (FRequestPath == expected && reply.value().path() != expected) {
-              // Portals before 0.9 chose their own path. A response may come before this
-              // reply: then the chain has moved on and the listener is already the next one.
-              ListenTo(reply.value().path());
-            }
-          });
-}
-
-void TPortalWorker::Response(uint Code, const QVariantMap& Results) {
-  ListenTo({});
+void TPortalWorker::Then(uint Code, const QVariantMap& Results,
+                         void (TPortalWorker::*Next)(const QVariantMap&)) {
   if (Code != 0) {
     Fail(Code == 1 ? "remote control was refused" : "the portal ended the request");
+  } else {
+    (this->*Next)(Results);
+  }
+}
+
+void TPortalWorker::SelectDevices(const QVariantMap& Created) {
+  FSession = portal::SessionHandle(Created.value(QStringLiteral("session_handle")));
+  if (FSession.isEmpty()) {
+    Fail("the portal gave no session");
     return;
   }
-  switch (FStep) {
-    case TStep::CreateSession: {
-      const QVariant session = Results.value(QStringLiteral("session_handle"));
-      // Documented as an object path; portals send a string.
-      FSession = session.canConvert<QDBusObjectPath>() && session.userType() != QMetaType::QString
-                     ? session.value<QDBusObjectPath>().path()
-                     : session.toString();
-      if (FSession.isEmpty()) {
-        Fail("the portal gave no session");
-        return;
-      }
-      FBus.connect(PortalService, FSession, SessionInterface, QStringLiteral("Closed"), this,
-                   SLOT(SessionClosed(QVariantMap)));
-      QVariantMap options{{QStringLiteral("types"), KeyboardDevice | PointerDevice}};
-      if (FImpl.Version >= FirstVersionWithRestore) {
-        options.insert(QStringLiteral("persist_mode"), PersistUntilRevoked);
-        if (!FImpl.Options.RestoreToken.empty()) {
-          options.insert(QStringLiteral("restore_token"),
-                         QString::fromStdString(FImpl.Options.RestoreToken));
-        }
-      }
-      FStep = TStep::SelectDevices;
-      Request(RemoteDesktopInterface, QStringLiteral("SelectDevices"), options, true);
-      return;
+  FBus.connect(Service, FSession, SessionInterface, QStringLiteral("Closed"), this,
+               SLOT(SessionClosed(QVariantMap)));
+  QVariantMap options{{QStringLiteral("types"), KeyboardDevice | PointerDevice}};
+  if (FImpl.Version >= FirstVersionWithRestore) {
+    options.insert(QStringLiteral("persist_mode"), PersistUntilRevoked);
+    if (!FImpl.Options.RestoreToken.empty()) {
+      options.insert(QStringLiteral("restore_token"),
+                     QString::fromStdString(FImpl.Options.RestoreToken));
     }
-    case TStep::SelectDevices:
-      FStep = TStep::SelectSources;
-      Request(ScreenCastInterface, QStringLiteral("SelectSources"),
-              {{QStringLiteral("types"), MonitorSource}, {QStringLiteral("multiple"), false}},
-              true);
-      return;
-    case TStep::SelectSources:
-      FStep = TStep::Start;
-      Request(RemoteDesktopInterface, QStringLiteral("Start"), {}, true, true);
-      return;
-    case TStep::Start: {
-      FStep = TStep::Done;
-      if ((Results.value(QStringLiteral("devices")).toUInt() & PointerDevice) == 0) {
-        Fail("the pointer was not shared");
-        return;
-      }
-      std::uint32_t node = 0;
-      int width = 0;
-      int height = 0;
-      if (!FirstStream(Results.value(QStringLiteral("streams")), node, width, height)) {
-        Fail("no monitor was shared");
-        return;
-      }
-      FImpl.Node = node;
-      FImpl.Width = width;
-      FImpl.Height = height;
-      const QString token = Results.value(QStringLiteral("restore_token")).toString();
-      if (!token.isEmpty() && FImpl.Options.TokenChanged) {
-        FImpl.Options.TokenChanged(token.toStdString());
-      }
-      FImpl.State = TPortalState::Active;
-      return;
-    }
-    case TStep::Done:
-      return;
   }
+  FRequests.Send(RemoteDesktopInterface, QStringLiteral("SelectDevices"), {Session()}, options,
+                 [this](uint Code, const QVariantMap& Results) {
+                   Then(Code, Results, &TPortalWorker::SelectSources);
+                 });
+}
+
+void TPortalWorker::SelectSources(const QVariantMap&) {
+  FRequests.Send(ScreenCastInterface, QStringLiteral("SelectSources"), {Session()},
+                 {{QStringLiteral("types"), MonitorSource}, {QStringLiteral("multiple"), false}},
+                 [this](uint Code, const QVariantMap& Results) {
+                   Then(Code, Results, &TPortalWorker::Start);
+                 });
+}
+
+void TPortalWorker::Start(const QVariantMap&) {
+  FRequests.Send(RemoteDesktopInterface, QStringLiteral("Start"), {Session(), QString()}, {},
+                 [this](uint Code, const QVariantMap& Results) {
+                   Then(Code, Results, &TPortalWorker::Started);
+                 });
+}
+
+void TPortalWorker::Started(const QVariantMap& Results) {
+  if ((Results.value(QStringLiteral("devices")).toUInt() & PointerDevice) == 0) {
+    Fail("the pointer was not shared");
+    return;
+  }
+  std::uint32_t node = 0;
+  int width = 0;
+  int height = 0;
+  if (!FirstStream(Results.value(QStringLiteral("streams")), node, width, height)) {
+    Fail("no monitor was shared");
+    return;
+  }
+  FImpl.Node = node;
+  FImpl.Width = width;
+  FImpl.Height = height;
+  const QString token = Results.value(QStringLiteral("restore_token")).toString();
+  if (!token.isEmpty() && FImpl.Options.TokenChanged) {
+    FImpl.Options.TokenChanged(token.toStdString());
+  }
+  FImpl.State = TPortalState::Active;
 }
 
 void TPortalWorker::SessionClosed(const QVariantMap&) {
@@ -324,16 +249,14 @@ void TPortalWorker::Fail(const std::string& Why) {
     FImpl.Failure = Why;
     FImpl.State = TPortalState::Failed;
   }
-  FStep = TStep::Done;
-  ListenTo({});
+  FRequests.Cancel();
   if (FImpl.Options.Failed) {
     FImpl.Options.Failed(Why);
   }
 }
 
 QDBusMessage TPortalWorker::Notify(const QString& Method) const {
-  QDBusMessage call =
-      QDBusMessage::createMethodCall(PortalService, PortalPath, RemoteDesktopInterface, Method);
+  QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, RemoteDesktopInterface, Method);
   call << QVariant::fromValue(QDBusObjectPath(FSession)) << QVariantMap();
   return call;
 }
@@ -369,7 +292,7 @@ void TPortalWorker::Flush() {
 
 void TPortalWorker::CloseSession() {
   if (!FSession.isEmpty()) {
-    FBus.call(QDBusMessage::createMethodCall(PortalService, FSession, SessionInterface,
+    FBus.call(QDBusMessage::createMethodCall(Service, FSession, SessionInterface,
                                              QStringLiteral("Close")),
               QDBus::NoBlock);
     FSession.clear();
@@ -378,48 +301,24 @@ void TPortalWorker::CloseSession() {
 
 namespace {
 
-// A connection of its own, so that the backend's thread owns everything on it. The session
-// bus's address is read here each time: libdbus keeps the first one it saw.
-QDBusConnection Connect(const TPortalOptions& Options, const QString& Name) {
-  const char* session = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  const std::string address = !Options.BusAddress.empty() ? Options.BusAddress
-                              : session != nullptr        ? std::string(session)
-                                                          : std::string();
-  QDBusConnection bus = address.empty()
-                            ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, Name)
-                            : QDBusConnection::connectToBus(QString::fromStdString(address), Name);
-  if (!bus.isConnected()) {
-    const std::string why = bus.lastError().message().toStdString();
-    QDBusConnection::disconnectFromBus(Name);
-    throw std::runtime_error("no session bus (" + why + ")");
-  }
-  return bus;
-}
-
 // The RemoteDesktop interface's version, once the portal has shown it offers what Pavrel needs.
 std::uint32_t ProbeConnection(const QDBusConnection& Bus, int TimeoutMs) {
   const std::uint32_t version =
-      ReadProperty(Bus, RemoteDesktopInterface, QStringLiteral("version"), TimeoutMs);
-  const std::uint32_t devices =
-      ReadProperty(Bus, RemoteDesktopInterface, QStringLiteral("AvailableDeviceTypes"), TimeoutMs);
+      portal::ReadProperty(Bus, RemoteDesktopInterface, QStringLiteral("version"), TimeoutMs);
+  const std::uint32_t devices = portal::ReadProperty(
+      Bus, RemoteDesktopInterface, QStringLiteral("AvailableDeviceTypes"), TimeoutMs);
   if ((devices & PointerDevice) == 0) {
     throw std::runtime_error("the RemoteDesktop portal offers no pointer");
   }
-  ReadProperty(Bus, ScreenCastInterface, QStringLiteral("version"), TimeoutMs);
+  portal::ReadProperty(Bus, ScreenCastInterface, QStringLiteral("version"), TimeoutMs);
   return version;
-}
-
-QString ConnectionName() {
-  static std::atomic<unsigned> connections{0};
-  return QStringLiteral("pavrel-portal-%1").arg(++connections);
 }
 
 }  // namespace
 
 std::uint32_t TPortalDesktop::Probe(const TPortalOptions& Options) {
-  EnsureQtApplication();
-  const QString name = ConnectionName();
-  const QDBusConnection bus = Connect(Options, name);
+  QString name;
+  const QDBusConnection bus = portal::Connect(Options.BusAddress, name);
   try {
     const std::uint32_t version = ProbeConnection(bus, Options.ProbeTimeoutMs);
     QDBusConnection::disconnectFromBus(name);
@@ -432,11 +331,9 @@ std::uint32_t TPortalDesktop::Probe(const TPortalOptions& Options) {
 
 TPortalDesktop::TPortalDesktop(TDesktopFamily Family, TPortalOptions Options)
     : TShortcutWindows(Family), FImpl(std::make_unique<TImpl>()) {
-  EnsureQtApplication();
   TImpl& d = *FImpl;
   d.Options = std::move(Options);
-  d.ConnectionName = ConnectionName();
-  QDBusConnection bus = Connect(d.Options, d.ConnectionName);
+  QDBusConnection bus = portal::Connect(d.Options.BusAddress, d.ConnectionName);
   try {
     d.Version = ProbeConnection(bus, d.Options.ProbeTimeoutMs);
   } catch (...) {
@@ -444,19 +341,13 @@ TPortalDesktop::TPortalDesktop(TDesktopFamily Family, TPortalOptions Options)
     throw;
   }
   d.Worker = new TPortalWorker(d, bus);
-  d.Worker->moveToThread(&d.Thread);
-  QObject::connect(&d.Thread, &QThread::finished, d.Worker, &QObject::deleteLater);
-  d.Thread.start();
-  QMetaObject::invokeMethod(d.Worker, &TPortalWorker::Begin, Qt::QueuedConnection);
+  portal::StartWorker(d.Thread, d.Worker, [worker = d.Worker] { worker->Begin(); });
 }
 
 TPortalDesktop::~TPortalDesktop() {
   TImpl& d = *FImpl;
-  // Waits for the backend's own thread only, which never waits for the portal.
-  QMetaObject::invokeMethod(d.Worker, &TPortalWorker::CloseSession, Qt::BlockingQueuedConnection);
-  d.Thread.quit();
-  d.Thread.wait();
-  QDBusConnection::disconnectFromBus(d.ConnectionName);
+  portal::StopWorker(
+      d.Thread, d.Worker, [worker = d.Worker] { worker->CloseSession(); }, d.ConnectionName);
 }
 
 std::uint32_t TPortalDesktop::PortalVersion() const {

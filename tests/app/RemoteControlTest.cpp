@@ -15,6 +15,7 @@
 #include "app/ApplicationWindows.h"
 #include "app/MainDialog.h"
 #include "app/RemoteControl.h"
+#include "desktop/FakePortal.h"
 
 namespace pavrel {
 namespace {
@@ -59,6 +60,30 @@ TEST_F(RemoteControlTest, ToggleTrackingAndDwellFromAnotherProcessAndOnlyOneList
   EXPECT_FALSE(second.Listening());
   EXPECT_NE(second.Error().toStdString().find("another Pavrel"), std::string::npos);
   EXPECT_EQ(Send("toggle-dwell"), "dwell click off");
+}
+
+// On Wayland the desktop binds the stored shortcut through its GlobalShortcuts portal; its
+// press toggles tracking like the X11 grab's.
+TEST_F(RemoteControlTest, APortalShortcutPressTogglesTracking) {
+  TFakePortalBus bus;
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.Address().c_str(), 1);
+  TRemoteControl remote(*Main, Name);
+  EXPECT_EQ(remote.BindPortalShortcut().toStdString(), "");
+  const QStringList calls = bus.WaitForCall(QStringLiteral("BindShortcuts options"));
+  EXPECT_TRUE(calls.filter(QStringLiteral("preferred_trigger=CTRL+ALT+p")).size() == 1)
+      << calls.join(QLatin1Char('\n')).toStdString();
+  bus.Activate(QStringLiteral("/org/freedesktop/portal/desktop/session/pavrel_shortcuts"),
+               QStringLiteral("toggle-tracking"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Main->TrackingActive(); }, 20000))
+      << bus.Calls().join(QLatin1Char('\n')).toStdString();
+
+  TFakePortalConfig none;
+  none.Shortcuts = false;
+  TFakePortalBus without(none);
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", without.Address().c_str(), 1);
+  TRemoteControl other(*Main, Name + "-other");
+  EXPECT_NE(other.BindPortalShortcut().toStdString().find("GlobalShortcuts"), std::string::npos);
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 TEST_F(RemoteControlTest, TheProgramsToggleOptionFailsClearlyWhenPavrelIsNotRunning) {

@@ -34,11 +34,17 @@ struct TFakeSize {
   int Width = 0;
   int Height = 0;
 };
+// One entry of BindShortcuts' a(sa{sv}).
+struct TFakeShortcut {
+  QString Id;
+  QVariantMap Properties;
+};
 
 }  // namespace
 
 Q_DECLARE_METATYPE(TFakeStream)
 Q_DECLARE_METATYPE(TFakeSize)
+Q_DECLARE_METATYPE(TFakeShortcut)
 
 namespace {
 
@@ -63,6 +69,19 @@ QDBusArgument& operator<<(QDBusArgument& Out, const TFakeSize& Size) {
 const QDBusArgument& operator>>(const QDBusArgument& In, TFakeSize& Size) {
   In.beginStructure();
   In >> Size.Width >> Size.Height;
+  In.endStructure();
+  return In;
+}
+
+QDBusArgument& operator<<(QDBusArgument& Out, const TFakeShortcut& Shortcut) {
+  Out.beginStructure();
+  Out << Shortcut.Id << Shortcut.Properties;
+  Out.endStructure();
+  return Out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& In, TFakeShortcut& Shortcut) {
+  In.beginStructure();
+  In >> Shortcut.Id >> Shortcut.Properties;
   In.endStructure();
   return In;
 }
@@ -172,6 +191,52 @@ class TScreenCastAdaptor : public QDBusAbstractAdaptor {
   TFakePortal& F;
 };
 
+class TGlobalShortcutsAdaptor : public QDBusAbstractAdaptor {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+  Q_PROPERTY(uint version READ version)
+
+ public:
+  explicit TGlobalShortcutsAdaptor(TFakePortal* Portal)
+      : QDBusAbstractAdaptor(Portal), F(*Portal) {}
+  uint version() const { return 1; }
+
+ public slots:
+  QDBusObjectPath CreateSession(const QVariantMap& Options, const QDBusMessage& Message) {
+    F.Record(Line(QStringLiteral("GlobalShortcuts.CreateSession"), Options));
+    const QString request = F.RequestPath(Message, Options);
+    F.SetSession(PortalPath + QStringLiteral("/session/") +
+                 Options.value(QStringLiteral("session_handle_token")).toString());
+    F.Respond(request, 0, {{QStringLiteral("session_handle"), F.SessionPath()}});
+    return QDBusObjectPath(request);
+  }
+  QDBusObjectPath BindShortcuts(const QDBusObjectPath& Session,
+                                const QList<TFakeShortcut>& Shortcuts, const QString& Parent,
+                                const QVariantMap& Options, const QDBusMessage& Message) {
+    QList<TFakeShortcut> bound;
+    for (const TFakeShortcut& shortcut : Shortcuts) {
+      F.Record(Line(QStringLiteral("BindShortcuts"), shortcut.Properties,
+                    Session.path() + QStringLiteral(" parent=") + Parent + QStringLiteral(" id=") +
+                        shortcut.Id));
+      bound.push_back({shortcut.Id,
+                       {{QStringLiteral("description"),
+                         shortcut.Properties.value(QStringLiteral("description"))},
+                        {QStringLiteral("trigger_description"), QStringLiteral("Ctrl+Alt+P")}}});
+    }
+    F.Record(Line(QStringLiteral("BindShortcuts options"), Options));
+    const QString request = F.RequestPath(Message, Options);
+    if (F.Config().Refuse) {
+      F.Respond(request, 1, {});
+    } else {
+      F.Respond(request, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(bound)}});
+    }
+    return QDBusObjectPath(request);
+  }
+
+ private:
+  TFakePortal& F;
+};
+
 // The session object, which the client closes when it is done.
 class TSession : public QObject {
   Q_OBJECT
@@ -199,6 +264,7 @@ class TControl : public QObject {
  public slots:
   QStringList Calls() const { return F.Calls(); }
   void CloseSession() { F.CloseSession(); }
+  void Activate(const QString& Session, const QString& Id) { F.Activate(Session, Id); }
 
  private:
   TFakePortal& F;
@@ -209,8 +275,15 @@ TFakePortal::TFakePortal(QDBusConnection Bus, const TFakePortalConfig& Config)
   qDBusRegisterMetaType<TFakeSize>();
   qDBusRegisterMetaType<TFakeStream>();
   qDBusRegisterMetaType<QList<TFakeStream>>();
+  qDBusRegisterMetaType<TFakeShortcut>();
+  qDBusRegisterMetaType<QList<TFakeShortcut>>();
+  // The adaptor's slot names the list by its spelling; Qt finds it only under that name.
+  qRegisterMetaType<QList<TFakeShortcut>>("QList<TFakeShortcut>");
   new TRemoteDesktopAdaptor(this);
   new TScreenCastAdaptor(this);
+  if (Config.Shortcuts) {
+    new TGlobalShortcutsAdaptor(this);
+  }
   auto* control = new TControl(*this);
   control->setParent(this);
   if (!FBus.registerObject(PortalPath, this, QDBusConnection::ExportAdaptors) ||
@@ -273,6 +346,16 @@ QVariantMap TFakePortal::StartResults(const QVariantMap& Options) {
     results.insert(QStringLiteral("restore_token"), QStringLiteral("grant-%1").arg(++FTokens));
   }
   return results;
+}
+
+void TFakePortal::Activate(const QString& Session, const QString& Id) {
+  Record(QStringLiteral("Activated ") + Id);
+  QDBusMessage activated = QDBusMessage::createSignal(
+      PortalPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+      QStringLiteral("Activated"));
+  activated << QVariant::fromValue(QDBusObjectPath(Session)) << Id << qulonglong{1234}
+            << QVariantMap();
+  FBus.send(activated);
 }
 
 void TFakePortal::CloseSession() {
@@ -339,11 +422,12 @@ TFakePortalBus::TFakePortalBus(const TFakePortalConfig& Config) : FDir(MakeFolde
   if (program == nullptr) {
     throw std::runtime_error("PAVREL_FAKE_PORTAL names no fake portal program");
   }
-  FPortal = Spawn(program,
-                  {FAddress, std::to_string(Config.Version), std::to_string(Config.Width),
-                   std::to_string(Config.Height), std::to_string(Config.Node),
-                   Config.Refuse ? "refuse" : "grant"},
-                  {}, FLogFd, -1);
+  FPortal =
+      Spawn(program,
+            {FAddress, std::to_string(Config.Version), std::to_string(Config.Width),
+             std::to_string(Config.Height), std::to_string(Config.Node),
+             Config.Refuse ? "refuse" : "grant", Config.Shortcuts ? "shortcuts" : "noshortcuts"},
+            {}, FLogFd, -1);
   const QDBusConnection bus(FConnection);
   while (!bus.interface()->isServiceRegistered(PortalService).value()) {
     if (std::chrono::steady_clock::now() > deadline || Exited(FPortal)) {
@@ -398,6 +482,13 @@ void TFakePortalBus::CloseSession() const {
       .call(QDBusMessage::createMethodCall(PortalService, ControlPath, ControlInterface,
                                            QStringLiteral("CloseSession")),
             QDBus::Block, 5000);
+}
+
+void TFakePortalBus::Activate(const QString& Session, const QString& Id) const {
+  QDBusMessage call = QDBusMessage::createMethodCall(PortalService, ControlPath, ControlInterface,
+                                                     QStringLiteral("Activate"));
+  call << Session << Id;
+  QDBusConnection(FConnection).call(call, QDBus::Block, 5000);
 }
 
 void TFakePortalBus::StopPortal() {

@@ -9,7 +9,8 @@
 // It answers each request with its Response signal at once: Start grants a keyboard, a pointer
 // and one monitor stream of the configured size (or is refused with response 1), and from
 // version 2 on hands out a new restore token. A test control interface
-// (org.pavrel.test.FakePortal) reads the calls back and ends the session from outside.
+// (org.pavrel.test.FakePortal) reads the calls back, ends the session and presses a bound
+// shortcut from outside. GlobalShortcuts binds every shortcut asked for.
 
 #include <sys/types.h>
 
@@ -28,6 +29,8 @@ struct TFakePortalConfig {
   int Height = 1080;
   unsigned Node = 44;
   bool Refuse = false;  // Start answers response 1, as a user pressing Cancel
+  // Whether it offers GlobalShortcuts (version 1); Refuse refuses its binding too.
+  bool Shortcuts = true;
   // TFakePortalBus: false starts only the bus, for a TFakePortal in the caller's process.
   bool OwnProcess = true;
 };
@@ -48,6 +51,8 @@ class TFakePortal : public QObject {
   QStringList Calls() const { return FCalls; }
   // Emits the session's Closed signal, as a desktop ending remote control does.
   void CloseSession();
+  // Emits GlobalShortcuts' Activated for Session and Id, as a key press does.
+  void Activate(const QString& Session, const QString& Id);
 
   // Recording and answering, for the adaptors.
   void Record(const QString& Line);
@@ -83,6 +88,7 @@ class TFakePortalBus {
   QStringList WaitForCall(const QString& Prefix,
                           std::chrono::milliseconds Timeout = std::chrono::seconds(20)) const;
   void CloseSession() const;
+  void Activate(const QString& Session, const QString& Id) const;
   // Ends the portal's process, as a crashed or stopped portal service.
   void StopPortal();
 

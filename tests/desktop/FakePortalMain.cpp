@@ -1,5 +1,5 @@
 // The fake portal as its own process, so that a test can stop it (SIGSTOP, SIGTERM):
-//   fake_portal ADDRESS VERSION WIDTH HEIGHT NODE grant|refuse
+//   fake_portal ADDRESS VERSION WIDTH HEIGHT NODE grant|refuse shortcuts|noshortcuts
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -10,8 +10,10 @@
 
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
-  if (argc != 7) {
-    std::fprintf(stderr, "usage: fake_portal ADDRESS VERSION WIDTH HEIGHT NODE grant|refuse\n");
+  if (argc != 8) {
+    std::fprintf(stderr,
+                 "usage: fake_portal ADDRESS VERSION WIDTH HEIGHT NODE grant|refuse "
+                 "shortcuts|noshortcuts\n");
     return 2;
   }
   pavrel::TFakePortalConfig config;
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
   config.Height = QString(argv[4]).toInt();
   config.Node = QString(argv[5]).toUInt();
   config.Refuse = QString(argv[6]) == QStringLiteral("refuse");
+  config.Shortcuts = QString(argv[7]) == QStringLiteral("shortcuts");
   try {
     pavrel::TFakePortal portal(QDBusConnection::connectToBus(argv[1], QStringLiteral("portal")),
                                config);
