@@ -400,6 +400,7 @@ void TMainDialog::FormCreate() {
   ReadPointerSettingValues(ReadUserStoreValues(), PointerSettings);
   if (FDesktop) {
     TheTranslator->SetMonitors(FDesktop->Monitors());
+    Guarded([this] { FDesktop->WatchMonitors([this](const auto& M) { MonitorsChanged(M); }); });
   }
   ApplyPointerSettings(PointerSettings);
   // 9., 12., 14. The per-frame work: working bitmap, on-screen display font and the view
@@ -684,6 +685,9 @@ void TMainDialog::ReleaseObjects() {
   RenderedImage->SetPipeline(nullptr);
   FPipeline.reset();  // the working bitmap and the on-screen display go with it
   TheTracker.reset();
+  if (FDesktop) {
+    FDesktop->WatchMonitors({});  // its thread hands layouts to the translator
+  }
   TheTranslator.reset();
   FDesktop.reset();
 }
@@ -896,6 +900,17 @@ void TMainDialog::PointerSettings1Click() {
     TheTranslator->SetMonitors(monitors);
   }
   FPointerDialog->ShowSettings(PointerSettings, monitors);
+}
+
+void TMainDialog::MonitorsChanged(const std::vector<TScreenArea>& Monitors) {
+  // On the desktop's watch thread: the translator takes the layout itself; the status bar,
+  // on the UI thread, tells of a chosen monitor that went, without a box in the way.
+  const std::string notice = TheTranslator->UpdateMonitors(Monitors);
+  if (!notice.empty()) {
+    QMetaObject::invokeMethod(
+        this, [this, notice] { statusBar()->showMessage(QString::fromStdString(notice)); },
+        Qt::QueuedConnection);
+  }
 }
 
 void TMainDialog::DwellClickMenuItemClick() {

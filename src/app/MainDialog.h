@@ -265,6 +265,7 @@ class TMainDialog : public QMainWindow {
   void VideoStarted();
   // Runs a command; what it throws goes to the standard error box.
   void Guarded(const std::function<void()>& Command);
+  void MonitorsChanged(const std::vector<TScreenArea>& Monitors);
   void ShowMessage(TMessageKind Kind, const QString& Text);
   void FrameFailed(const QString& Message);
   void ApplyLabel();
