@@ -22,10 +22,13 @@ for method in original oneeuro; do
   extra=()
   [ "$method" = oneeuro ] && extra=("${oneEuro[@]}")
   still=$(run "${blob[@]}" "${extra[@]}" "$clips/still" | $measure jitter -)
-  real=$(run --fps 25 "${hand[@]}" "${extra[@]}" "$media/asl_hand.mp4" | $measure jitter -)
+  run --fps 25 "${hand[@]}" "${extra[@]}" "$media/asl_hand.mp4" >"$clips/real.jsonl"
+  real=$($measure jitter "$clips/real.jsonl")
+  calm=$($measure still "$media/asl_hand.truth.json" "$clips/real.jsonl")
   lag=$(run "${blob[@]}" "${extra[@]}" "$clips/moving" | $measure lag --skip 20 -)
   drift=$(run "${blob[@]}" "${extra[@]}" "$clips/click" | $measure drift -)
   held=$(run "${blob[@]}" "${extra[@]}" "${hold[@]}" "$clips/click" | $measure drift -)
-  echo "$method: jitter still blob $still px, shared hand clip $real px; lag $lag frames;"
+  echo "$method: jitter still blob $still px, shared hand clip $real px, its still stretches"
+  echo "  $calm; lag $lag frames;"
   echo "  click drift: $drift; with hold on click: $held"
 done

@@ -5,6 +5,10 @@
                                                of a 1920 x 1080 monitor (after N frames, 30)
   pointer-measures.py lag [--skip N] FILE      frames the pointer trails the tracked centre on
                                                a constant-speed clip (original mapping)
+  pointer-measures.py still TRUTH FILE          the same jitter only where the hand holds still:
+                                               frame pairs whose truth palm moves less than
+                                               3 px, in runs of 8 or more; also the truth
+                                               palm's own RMS there and the pair count
   pointer-measures.py drift FILE               pointer displacement between each button down
                                                and the following up, in pixels
 
@@ -60,6 +64,45 @@ def lag(frames, skip):
     return sum((x - p) / speed for x, p in zip(xs, ps)) / n
 
 
+STILL_BELOW = 3.0  # screen pixels a frame
+STILL_RUN = 8  # frame pairs
+
+
+def truth_palms(path):
+    # The palm's truth point (wrist and four knuckles) by frame, in screen pixels of the
+    # original mapping: clip pixels scaled as the picture's columns and rows are.
+    truth = json.load(open(path))
+    sx = W / truth["width"] * 1.14
+    sy = H / truth["height"] * 1.2
+    palms = {}
+    for t in truth["truth"]:
+        if t["hands"]:
+            marks = [t["hands"][0]["landmarks"][i] for i in (0, 5, 9, 13, 17)]
+            palms[t["frame"]] = (sum(m[0] for m in marks) / 5 * sx, sum(m[1] for m in marks) / 5 * sy)
+    return palms
+
+
+def still(frames, truth_path):
+    palms = truth_palms(truth_path)
+    calm = sorted(f for f in palms if f - 1 in palms and math.dist(palms[f], palms[f - 1]) < STILL_BELOW)
+    # Only runs long enough to be a hand held still, not a turn of direction.
+    runs, run = [], []
+    for f in calm:
+        if run and f != run[-1] + 1:
+            runs.append(run)
+            run = []
+        run.append(f)
+    runs.append(run)
+    pairs = {f for r in runs if len(r) >= STILL_RUN for f in r}
+    # pavrel-track counts frames from 1, the truth from 0.
+    sent = {f["frame"] - 1: pixels(f["pointer"]) for f in frames if f.get("pointer") is not None}
+    moves = [math.dist(sent[f], sent[f - 1]) ** 2 for f in sorted(pairs) if f in sent and f - 1 in sent]
+    hand = [math.dist(palms[f], palms[f - 1]) ** 2 for f in sorted(pairs)]
+    if not moves:
+        sys.exit("no still frame pairs with pointers")
+    return math.sqrt(sum(moves) / len(moves)), math.sqrt(sum(hand) / len(hand)), len(moves)
+
+
 def drift(frames):
     results = []
     down = None
@@ -78,8 +121,12 @@ def drift(frames):
 
 
 def main(argv):
-    if len(argv) < 2 or argv[0] not in ("jitter", "lag", "drift"):
+    if len(argv) < 2 or argv[0] not in ("jitter", "lag", "drift", "still"):
         sys.exit(__doc__)
+    if argv[0] == "still":
+        pointer, hand, count = still(lines(argv[2]), argv[1])
+        print("%.2f px (truth palm %.2f px, %d frame pairs)" % (pointer, hand, count))
+        return
     skip = 30
     args = argv[1:]
     if args[0] == "--skip":

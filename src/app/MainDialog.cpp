@@ -181,6 +181,13 @@ void TMainDialog::DesktopStatusChanged(const std::string& Status) {
       Qt::QueuedConnection);
 }
 
+void TMainDialog::MonitorNotice(const std::string& Notice) {
+  // A chosen monitor that went: the status bar tells, without a box in the way.
+  QMetaObject::invokeMethod(
+      this, [this, text = QString::fromStdString(Notice)] { statusBar()->showMessage(text); },
+      Qt::QueuedConnection);
+}
+
 void TMainDialog::VideoEnded(std::uint64_t Run, const std::string& Error) {
   // The session holds its link while it calls: the window is still there.
   QMetaObject::invokeMethod(

@@ -257,6 +257,7 @@ class TMainDialog : public QMainWindow, private TSessionListener {
   void FrameFailed(const std::string& Message, bool First) override;
   void VideoEnded(std::uint64_t Run, const std::string& Error) override;
   void DesktopStatusChanged(const std::string& Status) override;
+  void MonitorNotice(const std::string& Notice) override;
 
   void BuildLayout();
   void BuildMenus();

@@ -1,5 +1,7 @@
 #include "desktop/X11Desktop.h"
 
+#include "desktop/X11Monitors.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -58,7 +60,9 @@ int QuietIOError(Display* Connection) {
 
 void KeepRunning(Display* /*Connection*/, void* /*Data*/) {}
 
-void Register(Display* Connection) {
+}  // namespace
+
+void QuietX11Connection(Display* Connection) {
   static std::once_flag installed;
   std::call_once(installed, [] {
     XErrorHandler previous = XSetErrorHandler(IgnoreOurErrors);
@@ -72,10 +76,12 @@ void Register(Display* Connection) {
   OurDisplays.insert(Connection);
 }
 
-void Unregister(Display* Connection) {
+void ForgetX11Connection(Display* Connection) {
   const std::scoped_lock lock(RegistryLock);
   OurDisplays.erase(Connection);
 }
+
+namespace {
 
 struct TXFree {
   void operator()(void* P) const {
@@ -165,19 +171,18 @@ struct TX11Desktop::TImpl {
   Window Root = 0;
   std::array<Atom, AtomCount> Atoms{};
   // The primary monitor in root coordinates.
-  int MonitorX = 0;
-  int MonitorY = 0;
-  int MonitorWidth = 0;
-  int MonitorHeight = 0;
+  TScreenArea Primary;
+  // Declared last: its thread uses the members above until it stops.
+  std::unique_ptr<TX11MonitorWatch> Watch;
 
   ~TImpl() {
+    Watch.reset();
     if (Connection != nullptr) {
       XCloseDisplay(Connection);
-      Unregister(Connection);
+      ForgetX11Connection(Connection);
     }
   }
 
-  void FindPrimaryMonitor();
   // The 32-bit items of a property of the given type (empty when absent or of another type).
   std::vector<unsigned long> Property(Window W, Atom Name, Atom Type) const;
   Window Foreground() const;
@@ -185,44 +190,6 @@ struct TX11Desktop::TImpl {
   bool WindowManagerActivates() const;
   void Click(unsigned int Button) const;
 };
-
-void TX11Desktop::TImpl::FindPrimaryMonitor() {
-  MonitorX = 0;
-  MonitorY = 0;
-  MonitorWidth = DisplayWidth(Connection, Screen);
-  MonitorHeight = DisplayHeight(Connection, Screen);
-  int eventBase = 0;
-  int errorBase = 0;
-  int major = 0;
-  int minor = 0;
-  if (!XRRQueryExtension(Connection, &eventBase, &errorBase) ||
-      !XRRQueryVersion(Connection, &major, &minor) || (major == 1 && minor < 3)) {
-    return;  // no primary output before RandR 1.3
-  }
-  const RROutput primary = XRRGetOutputPrimary(Connection, Root);
-  if (primary == None) {
-    return;
-  }
-  const std::unique_ptr<XRRScreenResources, decltype(&XRRFreeScreenResources)> resources(
-      XRRGetScreenResourcesCurrent(Connection, Root), &XRRFreeScreenResources);
-  if (!resources) {
-    return;
-  }
-  const std::unique_ptr<XRROutputInfo, decltype(&XRRFreeOutputInfo)> output(
-      XRRGetOutputInfo(Connection, resources.get(), primary), &XRRFreeOutputInfo);
-  if (!output || output->crtc == None) {
-    return;
-  }
-  const std::unique_ptr<XRRCrtcInfo, decltype(&XRRFreeCrtcInfo)> crtc(
-      XRRGetCrtcInfo(Connection, resources.get(), output->crtc), &XRRFreeCrtcInfo);
-  if (!crtc || crtc->width == 0 || crtc->height == 0) {
-    return;
-  }
-  MonitorX = crtc->x;
-  MonitorY = crtc->y;
-  MonitorWidth = static_cast<int>(crtc->width);
-  MonitorHeight = static_cast<int>(crtc->height);
-}
 
 std::vector<unsigned long> TX11Desktop::TImpl::Property(Window W, Atom Name, Atom Type) const {
   Atom actualType = None;
@@ -285,7 +252,7 @@ TX11Desktop::TX11Desktop(const std::string& DisplayName) : FImpl(std::make_uniqu
   if (d.Connection == nullptr) {
     throw std::runtime_error("Cannot open the X display \"" + d.Name + "\"");
   }
-  Register(d.Connection);
+  QuietX11Connection(d.Connection);
   int eventBase = 0;
   int errorBase = 0;
   int major = 0;
@@ -297,7 +264,7 @@ TX11Desktop::TX11Desktop(const std::string& DisplayName) : FImpl(std::make_uniqu
   d.Root = RootWindow(d.Connection, d.Screen);
   XInternAtoms(d.Connection, const_cast<char**>(AtomNames.data()), AtomCount, False,
                d.Atoms.data());
-  d.FindPrimaryMonitor();
+  d.Primary = X11PrimaryMonitor(d.Connection, d.Screen, d.Root);
 }
 
 TX11Desktop::~TX11Desktop() = default;
@@ -307,8 +274,13 @@ const std::string& TX11Desktop::DisplayName() const {
 }
 
 void TX11Desktop::MovePointer(std::int32_t X, std::int32_t Y) {
-  const TImpl& d = *FImpl;
-  MovePointerIn({d.MonitorX, d.MonitorY, d.MonitorWidth, d.MonitorHeight}, X, Y);
+  TImpl& d = *FImpl;
+  TScreenArea primary;
+  {
+    const std::scoped_lock lock(d.Lock);
+    primary = d.Primary;
+  }
+  MovePointerIn(primary, X, Y);
 }
 
 void TX11Desktop::MovePointerIn(const TScreenArea& Area, std::int32_t X, std::int32_t Y) {
@@ -324,34 +296,24 @@ void TX11Desktop::MovePointerIn(const TScreenArea& Area, std::int32_t X, std::in
 std::vector<TScreenArea> TX11Desktop::Monitors() {
   TImpl& d = *FImpl;
   const std::scoped_lock lock(d.Lock);
-  std::vector<TScreenArea> monitors;
-  int eventBase = 0;
-  int errorBase = 0;
-  int major = 0;
-  int minor = 0;
-  // RandR 1.5 lists monitors, also those that `xrandr --setmonitor` made.
-  if (XRRQueryExtension(d.Connection, &eventBase, &errorBase) &&
-      XRRQueryVersion(d.Connection, &major, &minor) && (major > 1 || minor >= 5)) {
-    int count = 0;
-    const std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> list(
-        XRRGetMonitors(d.Connection, d.Root, True, &count), &XRRFreeMonitors);
-    for (int i = 0; list && i < count; ++i) {
-      const XRRMonitorInfo& m = list.get()[i];
-      if (m.width <= 0 || m.height <= 0) {
-        continue;
-      }
-      const TScreenArea area{m.x, m.y, m.width, m.height};
-      if (m.primary) {
-        monitors.insert(monitors.begin(), area);
-      } else {
-        monitors.push_back(area);
-      }
-    }
+  return X11MonitorLayout(d.Connection, d.Root, d.Primary);
+}
+
+void TX11Desktop::WatchMonitors(TMonitorsChanged Changed) {
+  TImpl& d = *FImpl;
+  d.Watch.reset();
+  if (!Changed) {
+    return;
   }
-  if (monitors.empty()) {
-    monitors.push_back({d.MonitorX, d.MonitorY, d.MonitorWidth, d.MonitorHeight});
-  }
-  return monitors;
+  d.Watch = std::make_unique<TX11MonitorWatch>(
+      d.Name, [&d, Changed = std::move(Changed)](const TScreenArea& Primary,
+                                                 const std::vector<TScreenArea>& Monitors) {
+        {
+          const std::scoped_lock lock(d.Lock);
+          d.Primary = Primary;
+        }
+        Changed(Monitors);
+      });
 }
 
 void TX11Desktop::Wheel(std::int32_t Amount) {

@@ -33,6 +33,9 @@ class TX11Desktop : public TDesktop {
   // The RandR 1.5 monitors, primary first; the primary monitor (or the screen) alone
   // without RandR 1.5. Waits for the X server.
   std::vector<TScreenArea> Monitors() override;
+  // Follows RandR's events and reads the layout again every second on a connection of its
+  // own; moves to the primary monitor follow a primary that changes.
+  void WatchMonitors(TMonitorsChanged Changed) override;
   // Positive: button 4 clicked once, negative: button 5, zero: nothing.
   void Wheel(std::int32_t Amount) override;
   void LeftButtonDown() override;

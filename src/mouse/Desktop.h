@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace pavrel {
@@ -39,6 +40,11 @@ class TDesktop {
   // The monitors, primary first; empty when the desktop cannot tell. May wait for the
   // display server: never call it on the video thread.
   virtual std::vector<TScreenArea> Monitors() { return {}; }
+  // Calls Changed with the new monitors (as Monitors() answers them) whenever the layout
+  // changes, on a thread of the desktop's; an empty function stops that. A desktop that
+  // cannot tell never calls it. Throws std::runtime_error when it cannot follow the layout.
+  using TMonitorsChanged = std::function<void(const std::vector<TScreenArea>&)>;
+  virtual void WatchMonitors(TMonitorsChanged Changed) { (void)Changed; }
   // One wheel notch: +120 away from the user, -120 toward the user.
   virtual void Wheel(std::int32_t Amount) = 0;
   virtual void LeftButtonDown() = 0;

@@ -86,6 +86,10 @@ class TMouseTranslator {
   // The desktop's monitors, primary first (TDesktop::Monitors); empty: one 1920 x 1080
   // primary monitor. Safe from any thread.
   void SetMonitors(std::vector<TScreenArea> Monitors);
+  // SetMonitors for a layout that changed while running: answers, once each time it
+  // happens, the text telling the user that the chosen monitor is gone and the pointer maps
+  // onto the primary one until it is back; empty otherwise.
+  std::string UpdateMonitors(std::vector<TScreenArea> Monitors);
   // What the last Translate call did with the pointer; read it on the frames' thread.
   const TPointerState& PointerState() const { return FState; }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -202,6 +203,22 @@ void TMouseTranslator::SetPointerSettings(const TPointerSettings& Settings) {
   const std::scoped_lock lock(FSettingsLock);
   FSettings = Settings;
   std::tie(FTarget, FTargetIsPrimary) = TargetArea(FMonitors, FSettings.Monitor);
+}
+
+std::string TMouseTranslator::UpdateMonitors(std::vector<TScreenArea> Monitors) {
+  const std::scoped_lock lock(FSettingsLock);
+  const std::int32_t chosen = FSettings.Monitor;
+  const auto present = [chosen](const std::vector<TScreenArea>& Layout) {
+    return chosen >= 1 && static_cast<std::size_t>(chosen) <= Layout.size();
+  };
+  const bool gone = present(FMonitors) && !present(Monitors);
+  FMonitors = std::move(Monitors);
+  std::tie(FTarget, FTargetIsPrimary) = TargetArea(FMonitors, FSettings.Monitor);
+  if (!gone) {
+    return {};
+  }
+  return "Monitor " + std::to_string(chosen) +
+         " is gone: the pointer maps onto the primary monitor until it is back.";
 }
 
 TPointerSettings TMouseTranslator::PointerSettings() const {

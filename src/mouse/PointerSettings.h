@@ -31,9 +31,12 @@ enum : std::int32_t {
 
 struct TPointerSettings {
   std::int32_t Filter = pfAverage;
-  double OneEuroMinCutoff = 0.2;  // Hz
-  double OneEuroBeta = 0.1;       // per picture pixel per second
-  double OneEuroDCutoff = 1.0;    // Hz, for the speed estimate
+  // Measured on the repository's hand clip: a slow speed estimate keeps the centre's
+  // one-pixel flicker from opening the cutoff, so a low minimum cutoff smooths a hand held
+  // still while the lag on a steady motion stays under a frame.
+  double OneEuroMinCutoff = 0.05;  // Hz
+  double OneEuroBeta = 0.1;        // per picture pixel per second
+  double OneEuroDCutoff = 0.3;     // Hz, for the speed estimate
   // The pointer holds still while a button pose is being confirmed and for ClickSettleTime
   // after the button changes.
   bool HoldOnClick = false;

@@ -87,6 +87,7 @@ TTrackingSession::TTrackingSession(TSessionOptions Options)
     FTracker->SetSkinModel(std::make_shared<const TSkinModel>(*FSkinExamples));
   }
   RefreshMonitors();
+  WatchMonitors();
   ApplyPointerSettings(FPointerSettings);
   // 9., 12., 14. The per-frame work; its view starts black, RGB, with the display; not
   // tracking.
@@ -165,6 +166,9 @@ void TTrackingSession::Release() {
   // No frame runs any more: a left button the translator pressed is released now.
   if (FTranslator) {
     FTranslator->ReleaseButton();
+  }
+  if (FDesktop) {
+    FDesktop->WatchMonitors({});  // its thread hands layouts to the translator
   }
   FCalibrationDetector.reset();
   FPipeline.reset();  // the working bitmap and the on-screen display go with it
@@ -309,6 +313,24 @@ std::vector<TScreenArea> TTrackingSession::RefreshMonitors() {
     FTranslator->SetMonitors(monitors);
   }
   return monitors;
+}
+
+void TTrackingSession::WatchMonitors() {
+  if (!FDesktop || !FTranslator) {
+    return;
+  }
+  try {
+    FDesktop->WatchMonitors([this, link = FLink](const std::vector<TScreenArea>& Monitors) {
+      // On the desktop's watch thread: the translator takes the layout itself.
+      const std::string notice = FTranslator->UpdateMonitors(Monitors);
+      if (!notice.empty()) {
+        link->Call([&notice](TSessionListener& Listener) { Listener.MonitorNotice(notice); });
+      }
+    });
+  } catch (const std::exception& e) {
+    // The layout read at the start stays in use.
+    FDesktopStatus += std::string(" (monitor changes not followed: ") + e.what() + ")";
+  }
 }
 
 void TTrackingSession::CalibrateHandAt(int Column, int Row) {

@@ -47,6 +47,9 @@ class TSessionListener {
   // The desktop backend's status line changed after it opened (a portal that refuses or
   // ends remote control); from the backend's own thread.
   virtual void DesktopStatusChanged(const std::string& /*Status*/) {}
+  // A chosen monitor went away and the pointer falls back to the primary; from the desktop's
+  // monitor thread.
+  virtual void MonitorNotice(const std::string& /*Notice*/) {}
 };
 
 struct TSessionOptions {
@@ -163,6 +166,8 @@ class TTrackingSession {
  private:
   struct TListenerLink;
   void OpenTheDesktop();
+  // Follows monitors that come and go, where the desktop can tell.
+  void WatchMonitors();
   void ConnectVideo();
   void ReportFailure(const std::string& Message);
 

@@ -11,6 +11,8 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "desktop/X11Desktop.h"
 #include "mouse/MouseTranslator.h"
@@ -132,6 +134,70 @@ TEST_F(X11Monitors, LayoutPrimaryFirstAndThePointerOnTheChosenMonitorOrTheWholeD
   // Units off the area end at the screen's edge, as for the primary monitor.
   desktop.MovePointerIn({1280, 0, 1280, 1024}, 70000, -5);
   EXPECT_EQ(Settled(), (std::array<int, 2>{2559, 0}));
+}
+
+// RIGHT goes and comes back while the desktop is moving the pointer (RandR sends no event
+// for either: the watch's second reading finds them).
+TEST_F(X11Monitors, TheWatchFollowsMonitorsThatGoAndComeBackAndStopsWhenAskedTo) {
+  // From a known layout whatever ran before: the two monitors gone (one that is not there is
+  // an error this test ignores), then split again.
+  const XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  for (const char* name : {"LEFT", "RIGHT"}) {
+    XRRDeleteMonitor(Connection, DefaultRootWindow(Connection),
+                     XInternAtom(Connection, name, False));
+  }
+  XSync(Connection, False);
+  SplitInTwo();
+  XSetErrorHandler(previous);
+  TX11Desktop desktop(Server->Display());
+  std::mutex lock;
+  std::vector<std::vector<TScreenArea>> seen;
+  desktop.WatchMonitors([&](const std::vector<TScreenArea>& Monitors) {
+    const std::scoped_lock hold(lock);
+    seen.push_back(Monitors);
+  });
+  const auto latest = [&] {
+    const std::scoped_lock hold(lock);
+    return seen.empty() ? std::vector<TScreenArea>{} : seen.back();
+  };
+  const auto waitFor = [&](const std::vector<TScreenArea>& Layout) {
+    for (int i = 0; i < 500 && latest() != Layout; ++i) {
+      desktop.MovePointer(0, 0);  // the video thread keeps moving meanwhile
+      usleep(10000);
+    }
+    return latest();
+  };
+  const Window root = DefaultRootWindow(Connection);
+  XRRDeleteMonitor(Connection, root, XInternAtom(Connection, "RIGHT", False));
+  XSync(Connection, False);
+  EXPECT_THAT(waitFor({{0, 0, 1280, 1024}}), ElementsAre(TScreenArea{0, 0, 1280, 1024}));
+
+  // RIGHT is back.
+  XRRMonitorInfo* m = XRRAllocateMonitor(Connection, 0);
+  m->name = XInternAtom(Connection, "RIGHT", False);
+  m->x = 1280;
+  m->y = 0;
+  m->width = 1280;
+  m->height = 1024;
+  m->mwidth = 339;
+  m->mheight = 271;
+  XRRSetMonitor(Connection, root, m);
+  XRRFreeMonitors(m);
+  XSync(Connection, False);
+  EXPECT_THAT(waitFor({{0, 0, 1280, 1024}, {1280, 0, 1280, 1024}}),
+              ElementsAre(TScreenArea{0, 0, 1280, 1024}, TScreenArea{1280, 0, 1280, 1024}));
+
+  // Stopped: later changes reach nobody.
+  desktop.WatchMonitors({});
+  const std::size_t count = [&] {
+    const std::scoped_lock hold(lock);
+    return seen.size();
+  }();
+  XRRDeleteMonitor(Connection, root, XInternAtom(Connection, "RIGHT", False));
+  XSync(Connection, False);
+  usleep(1500000);
+  const std::scoped_lock hold(lock);
+  EXPECT_EQ(seen.size(), count);
 }
 
 }  // namespace

@@ -488,5 +488,31 @@ TEST(Monitors, PrimaryChosenMonitorAndWholeDesktop) {
   // a smaller part of it.
 }
 
+TEST(Monitors, AChosenMonitorThatGoesFallsBackToThePrimaryAndIsToldOncePerGoing) {
+  const std::vector<TScreenArea> two{{1280, 0, 1280, 1024}, {0, 0, 1280, 1024}};
+  const std::vector<TScreenArea> one{{1280, 0, 1280, 1024}};
+  TPointerSettings s;
+  s.Monitor = 2;
+  TRig rig(s);
+  EXPECT_EQ(rig.Translator.UpdateMonitors(two), "");
+  rig.Start();
+  rig.Frame({60, 80});
+  EXPECT_EQ(rig.Desktop.Actions().back().rfind("MovePointerIn(0,0,1280,1024,", 0), 0u);
+  EXPECT_EQ(rig.Translator.UpdateMonitors(one),
+            "Monitor 2 is gone: the pointer maps onto the primary monitor until it is back.");
+  rig.Frame({60, 80});
+  EXPECT_EQ(rig.Desktop.Actions().back().rfind("MovePointer(", 0), 0u);
+  EXPECT_EQ(rig.Translator.UpdateMonitors(one), "") << "told once";
+  EXPECT_EQ(rig.Translator.UpdateMonitors(two), "");
+  rig.Frame({60, 80});
+  EXPECT_EQ(rig.Desktop.Actions().back().rfind("MovePointerIn(0,0,1280,1024,", 0), 0u);
+  EXPECT_NE(rig.Translator.UpdateMonitors({}), "") << "gone again, told again";
+  // The primary monitor and the whole desktop never go.
+  s.Monitor = pmDesktop;
+  rig.Translator.SetPointerSettings(s);
+  EXPECT_EQ(rig.Translator.UpdateMonitors(two), "");
+  EXPECT_EQ(rig.Translator.UpdateMonitors(one), "");
+}
+
 }  // namespace
 }  // namespace pavrel
