@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <QThread>
@@ -36,6 +37,30 @@ void CloseAtExit() {
   }
 }
 
+// The session manager's order to die reaches Qt's application as a Quit event, which asks
+// every window to close and gives up when one refuses, as the stop window does while
+// tracking: the main window is closed instead, which ends the program as File > Exit does.
+class TQuitAsExit : public QObject {
+ public:
+  explicit TQuitAsExit(TMainDialog& Main) : FMain(Main) {}
+
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Watched != qApp || Event->type() != QEvent::Quit) {
+      return false;
+    }
+    if (FMain.Closed()) {
+      QCoreApplication::exit(0);
+    } else {
+      FMain.CloseUnattended();
+    }
+    return true;
+  }
+
+ private:
+  TMainDialog& FMain;
+};
+
 }  // namespace
 
 int RunApplication(TTerminationSignals& Signals, const std::function<void(TMainDialog&)>& Started,
@@ -66,6 +91,8 @@ int RunApplication(TTerminationSignals& Signals, const std::function<void(TMainD
     // The session's end: save when asked to, and close before the loop ends.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, main,
                      [main](QSessionManager&) { main->CommitData(); });
+    TQuitAsExit quitAsExit(*main);
+    qApp->installEventFilter(&quitAsExit);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, main, [main] {
       if (!main->Closed()) {
         main->close();

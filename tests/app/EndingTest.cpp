@@ -13,9 +13,11 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ClipWriter.h"
 #include "DemoFrames.h"
+#include "XsmpManager.h"
 #include "settings/Settings.h"
 #include "support/HeldClip.h"
 #include "support/XServerFixture.h"
@@ -58,25 +60,27 @@ class Ending : public ::testing::Test {
     fs::remove_all(FDir);
   }
 
-  pid_t Start(const fs::path& Clip) {
+  pid_t Start(const fs::path& Clip, const std::string& SessionManager = {}) {
     const fs::path runtime = FDir / "runtime";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    return test::Spawn(
-        PAVREL_TEST_PROGRAM, {},
-        {"DISPLAY=" + Server->Display(), "QT_QPA_PLATFORM=xcb",
-         "XDG_RUNTIME_DIR=" + runtime.string(), "XDG_CONFIG_HOME=" + (FDir / "config").string(),
-         "PAVREL_TEST_CLIP=" + Clip.string()},
-        (FDir / "log").string());
+    std::vector<std::string> environment{"DISPLAY=" + Server->Display(), "QT_QPA_PLATFORM=xcb",
+                                         "XDG_RUNTIME_DIR=" + runtime.string(),
+                                         "XDG_CONFIG_HOME=" + (FDir / "config").string(),
+                                         "PAVREL_TEST_CLIP=" + Clip.string()};
+    if (!SessionManager.empty()) {
+      environment.push_back("SESSION_MANAGER=" + SessionManager);
+    }
+    return test::Spawn(PAVREL_TEST_PROGRAM, {}, environment, (FDir / "log").string());
   }
 
   bool ButtonDown() { return LeftButtonDown(FConnection); }
 
   // Starts the program on a clip held in a pipe and waits for the pressed button.
-  pid_t StartHoldingTheButton() {
+  pid_t StartHoldingTheButton(const std::string& SessionManager = {}) {
     WriteMouseDownClip(FDir / "clip.avi", 60);
     FHeld = std::make_unique<test::THeldClip>(FDir / "clip.avi", FDir / "held.avi");
-    const pid_t pid = Start(FHeld->Path());
+    const pid_t pid = Start(FHeld->Path(), SessionManager);
     EXPECT_TRUE(test::PollUntil([&] { return ButtonDown(); }, 30s)) << Log();
     // From here on, only the program's end can bring the store back.
     fs::remove(FStore);
@@ -148,7 +152,9 @@ TEST_F(Ending, TheWindowManagerClosingTheMainWindowWhileTrackingEndsTheProgram) 
   const pid_t pid = StartHoldingTheButton();
   const Window main = ClientWindow("Pavrel");
   ASSERT_NE(main, 0u);
-  ASSERT_NE(ClientWindow("Stop Tracking"), 0u) << "the stop window is shown while tracking";
+  // The window manager lists the stop window a moment after the button goes down.
+  ASSERT_TRUE(test::PollUntil([&] { return ClientWindow("Stop Tracking") != 0; }, 5s))
+      << "the stop window is shown while tracking";
   // What a close box does: the window manager is asked to close the window.
   XEvent close{};
   close.xclient.type = ClientMessage;
@@ -184,6 +190,30 @@ TEST_F(Ending, AnXServerThatDiesUnderTheProgramStillGetsTheStoreWritten) {
   Server->KillServer();
   const auto status = test::WaitForEnd(pid, 5s);
   ASSERT_TRUE(status.has_value()) << "still running without its display\n" << Log();
+  ExpectStoreWritten();
+}
+
+// The end of the session as a desktop's session manager brings it at logout (XSMP): a save
+// for the shutdown writes the store while the program still runs (the logout may yet be
+// cancelled), and the order to die releases the button and ends the program.
+TEST_F(Ending, TheSessionManagersSaveWritesTheStoreAndItsDieEndsTheProgram) {
+  test::TXsmpManager manager;
+  const pid_t pid = StartHoldingTheButton(manager.Address());
+  ASSERT_TRUE(test::PollUntil([&] { return manager.Registered() == 1; }, 5s))
+      << "the program did not register with the session manager\n"
+      << Log();
+
+  manager.SaveYourselfForShutdown();
+  ASSERT_TRUE(test::PollUntil([&] { return manager.SavesDone() == 1; }, 5s)) << Log();
+  ExpectStoreWritten();
+  EXPECT_EQ(::kill(pid, 0), 0) << "a save alone must not end the program";
+
+  fs::remove(FStore);
+  manager.Die();
+  const auto status = test::WaitForEnd(pid, 2s);
+  ASSERT_TRUE(status.has_value()) << "still running 2 s after the session manager's die\n" << Log();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << Log();
+  EXPECT_FALSE(ButtonDown());
   ExpectStoreWritten();
 }
 

@@ -111,6 +111,37 @@ TEST(FramePipeline, EachViewShowsItsSourceAndTheDisplayDrawsOverACopyOnly) {
   EXPECT_EQ(rig.ViewChanges, 8);
 }
 
+// Without the view, frames are tracked and acted on the same, and the view keeps what it had;
+// with the view back, the tracker's images are there again.
+TEST(FramePipeline, AHiddenViewChangesNothingButTheView) {
+  TPipelineRig shown;
+  TPipelineRig hidden;
+  hidden.Pipeline.SetViewShown(false);
+  hidden.Pipeline.SetViewMode(TViewMode::BackProjection);
+  for (TPipelineRig* rig : {&shown, &hidden}) {
+    rig->Pipeline.SetTrackingActive(true);
+  }
+  const TBitmap blank(160, 120);
+  const TBitmap before = hidden.Source();
+  for (const TBitmap& frame : {CentreBlock(), CentreBlock(), CentreBlock(), blank}) {
+    const TActionLabel a = shown.Frame(frame);
+    const TActionLabel b = hidden.Frame(frame);
+    EXPECT_EQ(a.Caption, b.Caption);
+    EXPECT_EQ(shown.Pipeline.LastResult().Window, hidden.Pipeline.LastResult().Window);
+    EXPECT_EQ(shown.Pipeline.LastAction().Action, hidden.Pipeline.LastAction().Action);
+    EXPECT_EQ(hidden.Pipeline.LastResult().BackProjectionImage, nullptr);
+    EXPECT_TRUE(SamePixels(hidden.Source(), before));
+  }
+  EXPECT_EQ(shown.Moves(), hidden.Moves());
+  EXPECT_EQ(hidden.ViewChanges, 0);
+
+  hidden.Pipeline.SetViewShown(true);
+  hidden.Frame(CentreBlock());
+  ASSERT_NE(hidden.Pipeline.LastResult().BackProjectionImage, nullptr);
+  EXPECT_TRUE(SamePixels(hidden.Source(), *hidden.Pipeline.LastResult().BackProjectionImage));
+  EXPECT_EQ(hidden.ViewChanges, 1);
+}
+
 TEST(FramePipeline, CalibrationBoxInTheHueViewOnly) {
   TPipelineRig rig;
   const TBitmap frame = BlockFrame(15, 30, 125, 140);  // its window stays clear of the box

@@ -103,7 +103,7 @@ TEST_F(TrackVideo, ACutOffMp4WithItsIndexLastCannotBePlayed) {
   RunPipeline(frames + "jpegenc ! qtmux ! filesink location=" + indexLast.string());
   std::filesystem::resize_file(indexLast, std::filesystem::file_size(indexLast) * 6 / 10);
   const TRun unplayable = Track({indexLast.string()});
-  EXPECT_EQ(unplayable.Status, 2);
+  EXPECT_EQ(unplayable.Status, 2) << unplayable.Err;
   EXPECT_TRUE(unplayable.Lines.empty());
   EXPECT_NE(unplayable.Err.find("cannot play " + indexLast.string()), std::string::npos)
       << unplayable.Err;
