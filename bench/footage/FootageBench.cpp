@@ -29,6 +29,7 @@
 
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
+#include "detector/PalmCalibration.h"
 #include "pipeline/Calibration.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
@@ -136,25 +137,28 @@ class TLearned : public TMethod {
 };
 
 // The learned model guided by the palm detector (run inline on the frames' 30 a second clock,
-// as pavrel-track --detector=on does): calibrated on the detected palm where one is found, it
-// answers "lost" while no hand is confirmed.
+// as pavrel-track --detector=on does): calibrated on the detected palm where one is found, or
+// by the click, it answers "lost" while no hand is confirmed.
 class TGuided : public TMethod {
  public:
-  explicit TGuided(TPalmPoint Palm) : FTracker({0, 0, Width, Height}) {
+  TGuided(TPalmPoint Palm, bool ByClick) : FByClick(ByClick), FTracker({0, 0, Width, Height}) {
     FTracker.SetParameters(DefaultParameters());
     FTracker.SetPalmPoint(Palm);
     FDetector = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
     FGuide = THandGuide::Inline(std::make_unique<TPalmDetector>(DefaultPalmModelFile()));
   }
-  std::string Name() const override { return "learned + detector"; }
+  std::string Name() const override {
+    return FByClick ? "learned + detector, click" : "learned + detector";
+  }
   void Calibrate(const TBitmap& Frame, const THandRegion&, int Column, int Row) override {
-    const std::vector<THandDetection> hands = FDetector->Detect(Frame);
-    if (!hands.empty()) {
-      Column = std::clamp(static_cast<int>(std::lround(hands.front().PalmX())), 0, Width - 1);
-      Row = std::clamp(static_cast<int>(std::lround(hands.front().PalmY())), 0, Height - 1);
-    }
+    const std::vector<THandDetection> hands =
+        FByClick ? std::vector<THandDetection>{} : FDetector->Detect(Frame);
     TSkinExamples examples;
-    CalibrateHand(Frame, Column, Row, examples);
+    if (hands.empty()) {
+      CalibrateHand(Frame, Column, Row, examples);  // as a click would
+    } else {
+      CalibrateOnPalm(Frame, hands.front(), examples);
+    }
     FTracker.SetSkinModel(std::make_shared<const TSkinModel>(examples));
   }
   TAnswer Track(const TBitmap& Frame) override {
@@ -180,6 +184,7 @@ class TGuided : public TMethod {
   }
 
  private:
+  bool FByClick;
   THandTracker FTracker;
   std::unique_ptr<TPalmDetector> FDetector;
   std::unique_ptr<THandGuide> FGuide;
@@ -463,7 +468,8 @@ int main(int argc, char** argv) {
       methods.push_back(std::make_unique<TSeed>());
       methods.push_back(std::make_unique<TCamShift>());
       methods.push_back(std::make_unique<TFixed>());
-      methods.push_back(std::make_unique<TGuided>(palm));
+      methods.push_back(std::make_unique<TGuided>(palm, true));
+      methods.push_back(std::make_unique<TGuided>(palm, false));
       static_cast<TGuided&>(*methods.back()).Trace = trace;
       std::vector<std::vector<TAnswer>> answers(methods.size());
       for (std::size_t m = 0; m < methods.size(); ++m) {
