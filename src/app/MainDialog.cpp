@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -37,6 +38,7 @@
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
+#include "detector/PalmCalibration.h"
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "pipeline/SaveFrame.h"
@@ -84,6 +86,7 @@ struct TCommandResult {
 
 constexpr int kFrameWidth = 160;
 constexpr int kFrameHeight = 120;
+constexpr int kActionFontHeight = 32;  // the big label's pixel height
 
 // Menu captions are shown as given: a device name's '&' is no mnemonic.
 QString MenuCaption(const std::string& Name) {
@@ -188,7 +191,7 @@ void TMainDialog::BuildLayout() {
   ActionDisplay->setObjectName("ActionDisplay");
   ActionDisplay->setGeometry(8, 16, 329, 41);
   ActionDisplay->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  ActionDisplay->setFont(SansSerifFont(32, true));
+  ActionDisplay->setFont(SansSerifFont(kActionFontHeight, true));
 
   setTabOrder(VideoDisplay, MouseActionDisplay);
 
@@ -491,6 +494,13 @@ void TMainDialog::ApplyLabel() {
   const QString caption = TranslatedActionCaption(label.Caption);
   if (ActionDisplay->text() != caption) {
     ActionDisplay->setText(caption);
+    // A longer caption (the calibration countdown, a German action) is drawn smaller to fit.
+    QFont font = SansSerifFont(kActionFontHeight, true);
+    const int wide = QFontMetrics(font).horizontalAdvance(caption);
+    if (wide > ActionDisplay->width()) {
+      font.setPixelSize(std::max(8, kActionFontHeight * ActionDisplay->width() / wide));
+    }
+    ActionDisplay->setFont(font);
   }
   const QColor colour = label.Red ? QColor(255, 0, 0) : QColor(0, 0, 0);
   if (ActionDisplay->palette().color(QPalette::WindowText) != colour) {
@@ -798,7 +808,7 @@ void TMainDialog::RenderedImageClick() {
 
 namespace {
 std::string CountdownNotice(int Seconds) {
-  return "Hold your open hand up " + std::to_string(Seconds);
+  return TMainDialog::tr("Hold your open hand up %1").arg(Seconds).toStdString();
 }
 }  // namespace
 
@@ -831,12 +841,19 @@ void TMainDialog::CountdownTick() {
   const std::vector<THandDetection> hands =
       frame.Empty() ? std::vector<THandDetection>{} : FCalibrationDetector->Detect(frame);
   if (hands.empty()) {
-    FPipeline->SetNotice("No hand found: click your palm");
+    FPipeline->SetNotice(tr("No hand found: click your palm").toStdString());
     return;
   }
-  const THandDetection& palm = hands.front();
-  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.PalmX())), 0, frame.Width() - 1),
-                  std::clamp(static_cast<int>(std::lround(palm.PalmY())), 0, frame.Height() - 1));
+  // Learned from the palm's own pixels on the frame the detector saw.
+  TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
+  CalibrateOnPalm(frame, hands.front(), examples);
+  {
+    std::scoped_lock lock(FPipeline->ViewLock());
+    TheTracker->SetSkinModel(std::make_shared<const TSkinModel>(examples));
+  }
+  FPipeline->SetNotice("");
+  FSkinExamples = examples;
+  FColourModelChanged = true;
 }
 
 void TMainDialog::HandDetectorMenuItemClick() {

@@ -44,6 +44,13 @@
     </message>
 </context>
 <context>
+    <name>TMainDialog</name>
+    <message>
+        <source>Hold your open hand up %1</source>
+        <translation>Offene Hand hochhalten %1</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <source>Drive the mouse pointer with one hand in front of a camera.</source>
@@ -302,6 +309,10 @@ Die Verfolgung läuft und zeigt die erkannten Aktionen, aber Zeiger und Fenster 
     <message>
         <source>The source to start with cannot be remembered: %1</source>
         <translation>Die Quelle für den Start lässt sich nicht speichern: %1</translation>
+    </message>
+    <message>
+        <source>No hand found: click your palm</source>
+        <translation>Keine Hand gefunden: Handfläche anklicken</translation>
     </message>
 </context>
 <context>
