@@ -808,7 +808,9 @@ void TMainDialog::RenderedImageClick() {
 
 namespace {
 std::string CountdownNotice(int Seconds) {
-  return TMainDialog::tr("Hold your open hand up %1").arg(Seconds).toStdString();
+  return QCoreApplication::translate("pavrel::TMainDialog", "Hold your open hand up %1")
+      .arg(Seconds)
+      .toStdString();
 }
 }  // namespace
 

@@ -44,13 +44,6 @@
     </message>
 </context>
 <context>
-    <name>TMainDialog</name>
-    <message>
-        <source>Hold your open hand up %1</source>
-        <translation>Offene Hand hochhalten %1</translation>
-    </message>
-</context>
-<context>
     <name>main</name>
     <message>
         <source>Drive the mouse pointer with one hand in front of a camera.</source>
@@ -313,6 +306,10 @@ Die Verfolgung läuft und zeigt die erkannten Aktionen, aber Zeiger und Fenster 
     <message>
         <source>No hand found: click your palm</source>
         <translation>Keine Hand gefunden: Handfläche anklicken</translation>
+    </message>
+    <message>
+        <source>Hold your open hand up %1</source>
+        <translation>Offene Hand hochhalten %1</translation>
     </message>
 </context>
 <context>
