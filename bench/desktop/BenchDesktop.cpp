@@ -8,12 +8,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include <QDBusConnection>
+#include <QThread>
+
+#include "desktop/FakePortal.h"
+#include "desktop/PortalDesktop.h"
 #include "desktop/UinputDesktop.h"
 #include "desktop/WlrootsDesktop.h"
 #include "desktop/X11Desktop.h"
@@ -105,6 +111,64 @@ void BM_UinputPipe(benchmark::State& State) {
   ::close(fds[1]);
 }
 
+// The portal's path runs through the backend's thread, Qt's D-Bus thread and dbus-daemon; the
+// time is taken until the fake portal, on its own connection and thread in this process, has
+// the call: an upper bound of the time to leave the process.
+template <void (*Act)(TDesktop&, int)>
+void BM_Portal(benchmark::State& State) {
+  TFakePortalConfig config;
+  config.OwnProcess = false;
+  TFakePortalBus bus(config);
+  std::atomic<int> received{0};
+  QThread portalThread;
+  auto* portal =
+      new TFakePortal(QDBusConnection::connectToBus(QString::fromStdString(bus.Address()),
+                                                    QStringLiteral("bench-portal")),
+                      config);
+  portal->Recorded = [&received](const QString& Line) {
+    if (Line.startsWith(QStringLiteral("Notify"))) {
+      received.fetch_add(1);
+    }
+  };
+  portal->moveToThread(&portalThread);
+  QObject::connect(&portalThread, &QThread::finished, portal, &QObject::deleteLater);
+  portalThread.start();
+  {
+    TPortalOptions options;
+    options.BusAddress = bus.Address();
+    TPortalDesktop desktop(TDesktopFamily::Gnome, options);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (desktop.State() == TPortalState::Starting &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (desktop.State() != TPortalState::Active) {
+      State.SkipWithError(("the portal session did not start: " + desktop.Failure()).c_str());
+    } else {
+      // Beside it, how long the caller (the streaming thread) itself is held.
+      std::vector<double> calls;
+      calls.reserve(Actions);
+      Percentiles(State, [&](int I) {
+        const int before = received.load();
+        const auto start = std::chrono::steady_clock::now();
+        Act(desktop, I);
+        calls.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
+                .count());
+        while (received.load() == before) {
+          std::this_thread::yield();
+        }
+      });
+      std::sort(calls.begin(), calls.end());
+      State.counters["call_p50_us"] = calls[calls.size() / 2];
+      State.counters["call_p99_us"] = calls[calls.size() * 99 / 100];
+    }
+  }
+  portalThread.quit();
+  portalThread.wait();
+  QDBusConnection::disconnectFromBus(QStringLiteral("bench-portal"));
+}
+
 BENCHMARK(BM_X11<Move>)->Name("X11/move")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_X11<Button>)->Name("X11/button")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Wlroots<Move>)->Name("wlroots/move")->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -113,6 +177,8 @@ BENCHMARK(BM_UinputPipe<Move>)
     ->Name("uinput_pipe/move")
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Portal<Move>)->Name("portal/move")->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Portal<Button>)->Name("portal/button")->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UinputPipe<Button>)
     ->Name("uinput_pipe/button")
     ->Iterations(1)

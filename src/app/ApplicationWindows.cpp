@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "app/AboutDialog.h"
+#include "app/ConfigurationDialog.h"
 #include "app/StopTrackingDialog.h"
-#include "settings/dialog/ConfigurationDialog.h"
 
 namespace pavrel {
 

@@ -31,9 +31,11 @@
 #include "app/AboutDialog.h"
 #include "app/AppEvents.h"
 #include "app/CommandThread.h"
+#include "app/ConfigurationDialog.h"
 #include "app/Fonts.h"
 #include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"
+#include "app/UpdateTrackerParamsEvent.h"
 #include "app/ViewWidgets.h"
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
@@ -44,8 +46,6 @@
 #include "pipeline/SaveFrame.h"
 #include "settings/ColourModelStore.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
-#include "settings/dialog/UpdateTrackerParamsEvent.h"
 #include "tracking/HandTracker.h"
 #include "video/VideoSource.h"
 
@@ -382,7 +382,18 @@ void TMainDialog::FormCreate() {
       FDesktopStatusText = "Desktop: none, pointer actions unavailable: " + FDesktopError;
     }
   } else {
-    TOpenedDesktop opened = OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()));
+    // A portal that refuses or ends remote control later says so here, on the UI thread.
+    TOpenedDesktop opened =
+        OpenDesktop(FOptions.DesktopChoice.value_or(StoredDesktopChoice()),
+                    SessionFactsFromEnvironment(), [this](const std::string& Status) {
+                      QMetaObject::invokeMethod(
+                          this,
+                          [this, text = QString::fromStdString(Status)] {
+                            FDesktopStatusText = text;
+                            DesktopStatus->setText(text);
+                          },
+                          Qt::QueuedConnection);
+                    });
     FDesktop = std::move(opened.Desktop);
     FDesktopError = QString::fromStdString(opened.Error);
     FDesktopStatusText = QString::fromStdString(opened.Status);

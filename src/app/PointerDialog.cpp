@@ -6,6 +6,8 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -72,6 +74,18 @@ TPointerDialog::TPointerDialog(QWidget* Parent, std::function<void(const TPointe
   MonitorBox = new QComboBox;
   MonitorBox->setObjectName("MonitorBox");
   LatencyBox = Check("LatencyBox", "Show the latency beside the frame rate");
+  ShortcutEdit = new QKeySequenceEdit;
+  ShortcutEdit->setObjectName("ShortcutEdit");
+  ShortcutStatus = new QLabel;
+  ShortcutStatus->setObjectName("ShortcutStatus");
+  ShortcutStatus->setWordWrap(true);
+  // One combination, not a sequence of them: a global grab takes a single chord.
+  connect(ShortcutEdit, &QKeySequenceEdit::editingFinished, this, [this] {
+    const QKeySequence keys = ShortcutEdit->keySequence();
+    if (keys.count() > 1) {
+      ShortcutEdit->setKeySequence(QKeySequence(keys[0]));
+    }
+  });
 
   auto group = [](const QString& Title, const std::vector<std::pair<QString, QWidget*>>& Rows) {
     auto* box = new QGroupBox(Title);
@@ -101,6 +115,8 @@ TPointerDialog::TPointerDialog(QWidget* Parent, std::function<void(const TPointe
                                       {"Relative gain:", RelativeGainEdit},
                                       {"Monitor:", MonitorBox},
                                       {"", LatencyBox}}));
+  layout->addWidget(
+      group("Keyboard", {{"Start/stop tracking:", ShortcutEdit}, {"", ShortcutStatus}}));
   auto* buttons = new QDialogButtonBox;
   OkBtn = buttons->addButton(QDialogButtonBox::Ok);
   OkBtn->setObjectName("OkBtn");
@@ -108,6 +124,9 @@ TPointerDialog::TPointerDialog(QWidget* Parent, std::function<void(const TPointe
   CancelBtn->setObjectName("CancelBtn");
   layout->addWidget(buttons);
   connect(OkBtn, &QPushButton::clicked, this, [this] {
+    if (!KeepShortcut()) {
+      return;
+    }
     FOpened = Settings();
     FKeep(FOpened);
     accept();
@@ -152,6 +171,7 @@ void TPointerDialog::ShowSettings(const TPointerSettings& Settings,
   FShowing = false;
   FOpened = Settings;
   Show(Settings);
+  ShowShortcut();
   if (isVisible()) {
     raise();
     activateWindow();
@@ -207,6 +227,45 @@ TPointerSettings TPointerDialog::Settings() const {
   s.Monitor = MonitorBox->currentData().toInt();
   s.ShowLatency = LatencyBox->isChecked();
   return s;
+}
+
+void TPointerDialog::SetShortcutHandler(std::function<QString()> Current,
+                                        std::function<QString(const QString&)> Change) {
+  FCurrentShortcut = std::move(Current);
+  FChangeShortcut = std::move(Change);
+  ShowShortcut();
+}
+
+void TPointerDialog::ShowShortcut() {
+  const bool grabbing = FCurrentShortcut && FChangeShortcut;
+  ShortcutEdit->setEnabled(grabbing);
+  if (grabbing) {
+    ShortcutEdit->setKeySequence(QKeySequence(FCurrentShortcut(), QKeySequence::PortableText));
+    ShortcutStatus->setText("Works wherever the focus is; clear it for none.");
+  } else {
+    ShortcutEdit->clear();
+    ShortcutStatus->setText(
+        "This desktop gives no global shortcut to Pavrel: bind `pavrel --toggle-tracking` to "
+        "a key in the desktop's keyboard settings.");
+  }
+}
+
+bool TPointerDialog::KeepShortcut() {
+  if (!FCurrentShortcut || !FChangeShortcut) {
+    return true;
+  }
+  const QString edited = ShortcutEdit->keySequence().toString(QKeySequence::PortableText);
+  if (edited == FCurrentShortcut()) {
+    return true;
+  }
+  const QString refused = FChangeShortcut(edited);
+  if (!refused.isEmpty()) {
+    ShortcutStatus->setText(refused);
+    ShortcutEdit->setFocus();
+    return false;
+  }
+  ShowShortcut();
+  return true;
 }
 
 void TPointerDialog::Changed() {

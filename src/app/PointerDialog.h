@@ -14,6 +14,8 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QKeySequenceEdit;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 
@@ -31,6 +33,11 @@ class TPointerDialog : public QDialog {
   // Shows the dialog with these settings and the desktop's monitors (primary first).
   void ShowSettings(const TPointerSettings& Settings, const std::vector<TScreenArea>& Monitors);
   TPointerSettings Settings() const;
+  // Where a global shortcut can be grabbed: Current answers the shortcut in effect, Change
+  // grabs another ("" for none) and answers why it could not. Without them the shortcut
+  // editor says how to bind one in the desktop instead.
+  void SetShortcutHandler(std::function<QString()> Current,
+                          std::function<QString(const QString&)> Change);
 
   QComboBox* FilterBox = nullptr;
   QDoubleSpinBox* MinCutoffEdit = nullptr;
@@ -51,6 +58,8 @@ class TPointerDialog : public QDialog {
   QDoubleSpinBox* RelativeGainEdit = nullptr;
   QComboBox* MonitorBox = nullptr;
   QCheckBox* LatencyBox = nullptr;
+  QKeySequenceEdit* ShortcutEdit = nullptr;
+  QLabel* ShortcutStatus = nullptr;
   QPushButton* OkBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
 
@@ -60,9 +69,14 @@ class TPointerDialog : public QDialog {
  private:
   void Changed();
   void Show(const TPointerSettings& Settings);
+  void ShowShortcut();
+  // Grabs the edited shortcut when it changed; false, with the reason shown, when refused.
+  bool KeepShortcut();
 
   std::function<void(const TPointerSettings&)> FApply;
   std::function<void(const TPointerSettings&)> FKeep;
+  std::function<QString()> FCurrentShortcut;
+  std::function<QString(const QString&)> FChangeShortcut;
   TPointerSettings FOpened;
   TPointerSettings FOther;  // settings without a control (the speed cutoff)
   bool FShowing = false;    // filling the controls: no live changes

@@ -1,6 +1,5 @@
 #include "app/RemoteControl.h"
 
-#include <X11/keysym.h>
 #include <unistd.h>
 #include <QAction>
 #include <QLocalServer>
@@ -11,8 +10,10 @@
 #include <stdexcept>
 
 #include "app/MainDialog.h"
+#include "app/PointerDialog.h"
 #include "desktop/X11GlobalShortcut.h"
 #include "mouse/PointerSettings.h"
+#include "settings/Settings.h"
 
 namespace pavrel {
 
@@ -63,25 +64,66 @@ bool TRemoteControl::Listening() const {
   return FServer != nullptr && FServer->isListening();
 }
 
+std::unique_ptr<TX11GlobalShortcut> TRemoteControl::Grab(const QString& Combination) {
+  if (Combination.isEmpty()) {
+    return nullptr;
+  }
+  const TX11GlobalShortcut::TCombination keys =
+      TX11GlobalShortcut::Parse(Combination.toStdString());
+  QPointer<TRemoteControl> self(this);
+  return std::make_unique<TX11GlobalShortcut>(FDisplayName, keys.KeySym, keys.Modifiers, [self] {
+    // From the shortcut's thread to the UI thread.
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self] {
+          if (self) {
+            self->Run("toggle-tracking");
+          }
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 QString TRemoteControl::GrabShortcut(const std::string& DisplayName) {
+  FDisplayName = DisplayName;
+  const TStoreValues values = ReadUserStoreValues();
+  const auto stored = values.find(ShortcutValue);
+  const QString combination =
+      stored == values.end() ? QString(DefaultShortcut) : QString::fromStdString(stored->second);
+  // The dialog can change the shortcut even when the stored one could not be grabbed.
+  if (TPointerDialog* dialog = FWindow.PointerDialog()) {
+    dialog->SetShortcutHandler(
+        [this] { return FCombination; },
+        [this](const QString& Combination) { return ChangeShortcut(Combination); });
+  }
+  FCombination = combination;
   try {
-    QPointer<TRemoteControl> self(this);
-    FShortcut = std::make_unique<TX11GlobalShortcut>(
-        DisplayName, XK_p, TX11GlobalShortcut::Control | TX11GlobalShortcut::Alt, [self] {
-          // From the shortcut's thread to the UI thread.
-          QMetaObject::invokeMethod(
-              self.data(),
-              [self] {
-                if (self) {
-                  self->Run("toggle-tracking");
-                }
-              },
-              Qt::QueuedConnection);
-        });
+    FShortcut = Grab(combination);
     return {};
   } catch (const std::exception& e) {
     return QString::fromLocal8Bit(e.what());
   }
+}
+
+QString TRemoteControl::ChangeShortcut(const QString& Combination) {
+  if (Combination == FCombination && (FShortcut || Combination.isEmpty())) {
+    return {};
+  }
+  try {
+    // The new grab is made before the old one goes, so a refused one leaves the old working.
+    std::unique_ptr<TX11GlobalShortcut> grab = Grab(Combination);
+    FShortcut = std::move(grab);
+  } catch (const std::exception& e) {
+    return QString::fromLocal8Bit(e.what());
+  }
+  FCombination = Combination;
+  std::string error;
+  if (!WriteUserStoreValues({{ShortcutValue, Combination.toStdString()}}, UserStorePath(),
+                            &error)) {
+    return QString("The shortcut works until Pavrel ends, but could not be kept: %1")
+        .arg(QString::fromStdString(error));
+  }
+  return {};
 }
 
 QString TRemoteControl::Run(const QString& Command) {

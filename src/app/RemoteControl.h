@@ -30,9 +30,18 @@ class TRemoteControl : public QObject {
   bool Listening() const;
   QString Error() const { return FError; }
 
-  // Grabs Ctrl+Alt+P on the X display to toggle tracking. Answers an empty text, or why
-  // there is no global shortcut.
+  // Grabs the store's ToggleShortcut (Ctrl+Alt+P when it has none; none when it is empty)
+  // on the X display to toggle tracking, and lets the Pointer dialog change it. Answers an
+  // empty text, or why there is no global shortcut.
   QString GrabShortcut(const std::string& DisplayName = {});
+  // Grabs Combination ("Ctrl+Shift+F5"; empty for none) instead of the current shortcut and
+  // keeps it in the store. When it cannot be grabbed the current one stays and the answer
+  // says why; an empty answer is success.
+  QString ChangeShortcut(const QString& Combination);
+  QString Shortcut() const { return FCombination; }
+
+  static constexpr const char* ShortcutValue = "ToggleShortcut";
+  static constexpr const char* DefaultShortcut = "Ctrl+Alt+P";
 
   // Runs one command ("toggle-tracking", "toggle-dwell", "status") and answers what it did.
   QString Run(const QString& Command);
@@ -46,7 +55,12 @@ class TRemoteControl : public QObject {
   TMainDialog& FWindow;
   QLocalServer* FServer = nullptr;
   QString FError;
+  // The grab for Combination; throws with the reason when it cannot be had.
+  std::unique_ptr<TX11GlobalShortcut> Grab(const QString& Combination);
+
   std::unique_ptr<TX11GlobalShortcut> FShortcut;
+  std::string FDisplayName;
+  QString FCombination;
 };
 
 }  // namespace pavrel

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <cstring>
 #include <mutex>
 
@@ -47,7 +48,17 @@ TRawVideoWidget::TRawVideoWidget(QWidget* Parent) : QWidget(Parent) {
 
 void TRawVideoWidget::SetVideoWindow(TVideoWindow* Window) {
   FVideoWindow = Window;
+  if (FVideoWindow != nullptr) {
+    FVideoWindow->SetDisplaySize(width(), height());
+  }
   update();
+}
+
+void TRawVideoWidget::resizeEvent(QResizeEvent* Event) {
+  if (FVideoWindow != nullptr) {
+    FVideoWindow->SetDisplaySize(width(), height());
+  }
+  QWidget::resizeEvent(Event);
 }
 
 void TRawVideoWidget::paintEvent(QPaintEvent* /*Event*/) {

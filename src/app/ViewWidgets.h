@@ -16,7 +16,8 @@ class TVideoWindow;
 void DrawBitmap(class QPainter& Painter, const QRect& Target, const TBitmap& Bitmap);
 
 // RawVideo: the unprocessed stream, painted on the UI thread from the video window's latest
-// frame, scaled into 160 x 120 with its aspect ratio kept, on black.
+// frame, scaled into the widget with its aspect ratio kept, on black. The video layer is told
+// the widget's size, so frames arrive already at the size they are painted at.
 class TRawVideoWidget : public QWidget {
   Q_OBJECT
 
@@ -27,6 +28,7 @@ class TRawVideoWidget : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   TVideoWindow* FVideoWindow = nullptr;

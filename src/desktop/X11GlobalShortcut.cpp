@@ -4,7 +4,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+// Only for the keysym name table, which needs no display.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -14,8 +19,8 @@ namespace pavrel {
 
 namespace {
 
-constexpr unsigned LockMask = XCB_MOD_MASK_LOCK;
-constexpr unsigned NumLockMask = XCB_MOD_MASK_2;
+constexpr unsigned CapsLockBit = XCB_MOD_MASK_LOCK;
+constexpr unsigned NumLockBit = XCB_MOD_MASK_2;
 
 struct TFreeReply {
   void operator()(void* P) const { std::free(P); }
@@ -45,6 +50,57 @@ xcb_keycode_t KeyCodeOf(xcb_connection_t* Connection, xcb_keysym_t KeySym) {
     }
   }
   return 0;
+}
+
+// Key names a key editor writes that differ from the X keysym names.
+struct TKeyName {
+  const char* Editor;
+  unsigned KeySym;
+};
+constexpr std::array<TKeyName, 11> KeyNames{{
+    {"Esc", XK_Escape},
+    {"Backspace", XK_BackSpace},
+    {"Enter", XK_KP_Enter},
+    {"Ins", XK_Insert},
+    {"Del", XK_Delete},
+    {"PgUp", XK_Prior},
+    {"PgDown", XK_Next},
+    {"Space", XK_space},
+    {"Print", XK_Print},
+    {"Pause", XK_Pause},
+    {"Tab", XK_Tab},
+}};
+
+// The modifier bit of a name; 0 for a name that is none.
+unsigned ModifierOf(const std::string& Name) {
+  if (Name == "Ctrl") {
+    return TX11GlobalShortcut::Control;
+  }
+  if (Name == "Alt") {
+    return TX11GlobalShortcut::Alt;
+  }
+  if (Name == "Shift") {
+    return TX11GlobalShortcut::Shift;
+  }
+  if (Name == "Meta" || Name == "Super") {
+    return TX11GlobalShortcut::Super;
+  }
+  return 0;
+}
+
+unsigned KeySymOf(const std::string& Name) {
+  if (Name.size() == 1 && Name[0] > 0x20 && Name[0] < 0x7f) {
+    // Letters grab by their unshifted keysym, as the keyboard map lists them first.
+    const char c = Name[0];
+    return static_cast<unsigned>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  for (const TKeyName& k : KeyNames) {
+    if (Name == k.Editor) {
+      return k.KeySym;
+    }
+  }
+  const KeySym sym = XStringToKeysym(Name.c_str());
+  return sym == NoSymbol ? 0 : static_cast<unsigned>(sym);
 }
 
 }  // namespace
@@ -118,7 +174,7 @@ TX11GlobalShortcut::TX11GlobalShortcut(const std::string& DisplayName, unsigned 
   d.Modifiers = Modifiers;
   d.OnPress = std::move(OnPress);
   // The same combination with Caps Lock and Num Lock on or off.
-  for (const unsigned extra : {0u, LockMask, NumLockMask, LockMask | NumLockMask}) {
+  for (const unsigned extra : {0u, CapsLockBit, NumLockBit, CapsLockBit | NumLockBit}) {
     const xcb_void_cookie_t cookie =
         xcb_grab_key_checked(d.Connection, 1, root, static_cast<std::uint16_t>(Modifiers | extra),
                              d.KeyCode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
@@ -139,6 +195,44 @@ TX11GlobalShortcut::TX11GlobalShortcut(const std::string& DisplayName, unsigned 
 
 TX11GlobalShortcut::~TX11GlobalShortcut() = default;
 
+TX11GlobalShortcut::TCombination TX11GlobalShortcut::Parse(const std::string& Text) {
+  if (Text.empty()) {
+    throw std::invalid_argument("The shortcut is empty");
+  }
+  // The key is what follows the last separator; a trailing "++" is the plus key.
+  std::string key = Text;
+  std::string modifiers;
+  if (Text.size() >= 2 && Text.ends_with("++")) {
+    key = "+";
+    modifiers = Text.substr(0, Text.size() - 2);
+  } else if (const std::size_t plus = Text.rfind('+'); plus != std::string::npos && Text != "+") {
+    key = Text.substr(plus + 1);
+    modifiers = Text.substr(0, plus);
+  }
+  TCombination combination;
+  std::size_t start = 0;
+  while (!modifiers.empty() && start <= modifiers.size()) {
+    const std::size_t end = std::min(modifiers.find('+', start), modifiers.size());
+    const std::string name = modifiers.substr(start, end - start);
+    const unsigned modifier = ModifierOf(name);
+    if (modifier == 0) {
+      throw std::invalid_argument("\"" + name + "\" in the shortcut \"" + Text +
+                                  "\" is not one of Ctrl, Alt, Shift, Meta");
+    }
+    combination.Modifiers |= modifier;
+    start = end + 1;
+  }
+  if (key.empty() || ModifierOf(key) != 0) {
+    throw std::invalid_argument("The shortcut \"" + Text + "\" has no key besides its modifiers");
+  }
+  combination.KeySym = KeySymOf(key);
+  if (combination.KeySym == 0) {
+    throw std::invalid_argument("\"" + key + "\" in the shortcut \"" + Text +
+                                "\" is not a key name");
+  }
+  return combination;
+}
+
 std::string TX11GlobalShortcut::Describe(unsigned KeySym, unsigned Modifiers) {
   std::string text;
   if ((Modifiers & Control) != 0) {
@@ -147,20 +241,27 @@ std::string TX11GlobalShortcut::Describe(unsigned KeySym, unsigned Modifiers) {
   if ((Modifiers & Alt) != 0) {
     text += "Alt+";
   }
-  if ((Modifiers & Super) != 0) {
-    text += "Super+";
-  }
   if ((Modifiers & Shift) != 0) {
     text += "Shift+";
   }
+  if ((Modifiers & Super) != 0) {
+    text += "Meta+";
+  }
   if (KeySym >= 'a' && KeySym <= 'z') {
     text += static_cast<char>(KeySym - 'a' + 'A');
-  } else if (KeySym >= 0x20 && KeySym < 0x7f) {
-    text += static_cast<char>(KeySym);
-  } else {
-    text += "keysym " + std::to_string(KeySym);
+    return text;
   }
-  return text;
+  if (KeySym > 0x20 && KeySym < 0x7f) {
+    text += static_cast<char>(KeySym);
+    return text;
+  }
+  for (const TKeyName& k : KeyNames) {
+    if (KeySym == k.KeySym) {
+      return text + k.Editor;
+    }
+  }
+  const char* name = XKeysymToString(KeySym);
+  return text + (name != nullptr ? std::string(name) : "keysym " + std::to_string(KeySym));
 }
 
 }  // namespace pavrel

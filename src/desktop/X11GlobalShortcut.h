@@ -28,7 +28,15 @@ class TX11GlobalShortcut {
   TX11GlobalShortcut(const TX11GlobalShortcut&) = delete;
   TX11GlobalShortcut& operator=(const TX11GlobalShortcut&) = delete;
 
-  // "Ctrl+Alt+P" and the like.
+  struct TCombination {
+    unsigned KeySym = 0;
+    unsigned Modifiers = 0;
+  };
+  // Reads a combination written as a key editor writes it: modifiers among Ctrl, Alt, Shift
+  // and Meta (or Super), then one key ("Ctrl+Alt+P", "Meta+F5", "Ctrl+PgUp", "Ctrl++").
+  // Throws std::invalid_argument saying what is wrong.
+  static TCombination Parse(const std::string& Text);
+  // The combination in the same form, modifiers in the order Ctrl, Alt, Shift, Meta.
   static std::string Describe(unsigned KeySym, unsigned Modifiers);
 
  private:

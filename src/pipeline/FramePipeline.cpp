@@ -63,6 +63,9 @@ void TFramePipeline::SetOnScreenDisplay(bool On) {
 bool TFramePipeline::OnScreenDisplay() const {
   return FOnScreenDisplay.load();
 }
+void TFramePipeline::SetViewShown(bool On) {
+  FViewShown.store(On);
+}
 void TFramePipeline::SetTrackingActive(bool Active) {
   FTrackingActive.store(Active);
 }
@@ -139,6 +142,10 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
     throw std::logic_error("No frame source is connected to the frame pipeline");
   }
   FGrab(FWorkBitmap);  // a failed grab is not examined: the tracker sees what the bitmap holds
+  const bool viewShown = FViewShown.load();
+  if (FTracker.Views() != viewShown) {
+    FTracker.SetViews(viewShown);  // between two frames, on the thread that tracks
+  }
 
   TTrackingResult result;
   bool mayAct = true;
@@ -181,6 +188,9 @@ void TFramePipeline::RunFrame(TFrameOutcome& Outcome,
   }
   Outcome.Label.Red = OutsideFrame(result.Window);
   Outcome.LabelDecided = true;
+  if (!viewShown) {
+    return;
+  }
 
   const TViewMode mode = FViewMode.load();
   const TBitmap* source = &FWorkBitmap;

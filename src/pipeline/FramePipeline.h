@@ -68,6 +68,10 @@ class TFramePipeline {
   bool OnScreenDisplay() const;
   void SetTrackingActive(bool Active);
   bool TrackingActive() const;
+  // Whether frames reach the processed view (on by default). Off, a frame is tracked without
+  // the view's two copies of it or the tracker's view images, and the view keeps what it had:
+  // for a caller that shows nothing, where a huge frame then costs little beside itself.
+  void SetViewShown(bool On);
 
   // Frame rate: the timer tick exchanges the frame count with 0 and keeps it as the rate shown.
   void TimerTick();
@@ -123,6 +127,7 @@ class TFramePipeline {
 
   std::atomic<TViewMode> FViewMode{TViewMode::RGB};
   std::atomic<bool> FOnScreenDisplay{true};
+  std::atomic<bool> FViewShown{true};
   std::atomic<bool> FTrackingActive{false};
   std::atomic<std::int32_t> FFrameCount{0};
   std::atomic<std::int32_t> FFramesPerSecond{0};

@@ -89,23 +89,28 @@ THandTracker::TSpan THandTracker::ExpandedSpan(std::int64_t Expansion) const {
   // Row 0 and column 0 are never visited.
   TSpan s;
   s.FirstRow = std::max<std::int64_t>(1, std::int64_t{Window.Top} - Expansion);
-  s.LastRow =
-      std::min<std::int64_t>(HSVImage.Height() - 1, std::int64_t{Window.Bottom} - 1 + Expansion);
+  s.LastRow = std::min<std::int64_t>(FHeight - 1, std::int64_t{Window.Bottom} - 1 + Expansion);
   s.FirstColumn = std::max<std::int64_t>(1, std::int64_t{Window.Left} - Expansion);
-  s.LastColumn =
-      std::min<std::int64_t>(HSVImage.Width() - 1, std::int64_t{Window.Right} - 1 + Expansion);
+  s.LastColumn = std::min<std::int64_t>(FWidth - 1, std::int64_t{Window.Right} - 1 + Expansion);
   return s;
 }
 
 void THandTracker::ConvertAndThreshold(const TBitmap& Frame, const TTrackerParameters& Params) {
   // In one pass per row: HSVImage (the frame converted), HueImage (a copy of HSVImage with
   // grey hue inside the home rectangle, Right and Bottom included), MaskImage (black with the
-  // skin mask inside the home rectangle) and the same mask one byte a pixel.
+  // skin mask inside the home rectangle) and the same mask one byte a pixel. Without the
+  // views, the three images are one scratch row each and only the one-byte mask is kept.
   const int width = Frame.Width();
   const int height = Frame.Height();
-  for (TBitmap* image : {&HSVImage, &MaskImage, &HueImage}) {
-    image->SetPixelFormat(TPixelFormat::pf24bit);
-    image->SetSize(width, height);
+  FWidth = width;
+  FHeight = height;
+  if (FViews) {
+    for (TBitmap* image : {&HSVImage, &MaskImage, &HueImage}) {
+      image->SetPixelFormat(TPixelFormat::pf24bit);
+      image->SetSize(width, height);
+    }
+  } else {
+    FRowScratch.resize(9 * static_cast<std::size_t>(width));
   }
   FSkin.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   const std::int64_t firstRow = std::max<std::int64_t>(HomeRect.Top, 0);
@@ -123,21 +128,31 @@ void THandTracker::ConvertAndThreshold(const TBitmap& Frame, const TTrackerParam
 
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* source = Frame.ScanLine(r);
-    std::uint8_t* hsv = HSVImage.ScanLine(r);
-    std::uint8_t* hue = HueImage.ScanLine(r);
-    std::uint8_t* mask = MaskImage.ScanLine(r);
+    std::uint8_t* hsv = FViews ? HSVImage.ScanLine(r) : FRowScratch.data();
+    std::uint8_t* hue = FViews ? HueImage.ScanLine(r) : FRowScratch.data() + rowBytes;
+    std::uint8_t* mask = FViews ? MaskImage.ScanLine(r) : FRowScratch.data() + 2 * rowBytes;
     std::uint8_t* skin =
         FSkin.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
     if (r < firstRow || r > lastRow || firstColumn > lastColumn) {
+      std::memset(skin, 0, static_cast<std::size_t>(width));
+      if (!FViews) {
+        continue;
+      }
       convert(source, hsv, width);
       std::memcpy(hue, hsv, rowBytes);
       std::memset(mask, 0, rowBytes);
-      std::memset(skin, 0, static_cast<std::size_t>(width));
       continue;
     }
     const std::size_t begin = 3 * static_cast<std::size_t>(firstColumn);
     const std::size_t end = 3 * static_cast<std::size_t>(lastColumn + 1);
     const int after = width - 1 - lastColumn;
+    std::memset(skin, 0, static_cast<std::size_t>(firstColumn));
+    std::memset(skin + lastColumn + 1, 0, static_cast<std::size_t>(after));
+    if (!FViews) {
+      convertThreshold(source + begin, hsv, hue, mask, skin + firstColumn,
+                       lastColumn - firstColumn + 1, bounds);
+      continue;
+    }
     // Each part of the source row is read before the same part of any image is written, so
     // that a frame which is one of this tracker's own images still converts correctly.
     convert(source, hsv, firstColumn);
@@ -148,13 +163,13 @@ void THandTracker::ConvertAndThreshold(const TBitmap& Frame, const TTrackerParam
     std::memcpy(hue + end, hsv + end, rowBytes - end);
     std::memset(mask, 0, begin);
     std::memset(mask + end, 0, rowBytes - end);
-    std::memset(skin, 0, static_cast<std::size_t>(firstColumn));
-    std::memset(skin + lastColumn + 1, 0, static_cast<std::size_t>(after));
   }
 }
 
 void THandTracker::ClearBackProjection() {
-  if (!FBlackKnown) {
+  if (!FViews) {
+    // Nothing to clear; FDirty alone says where the back projection would hold the mask.
+  } else if (!FBlackKnown) {
     BackProjectionImage.FillBlack();
     FBlackKnown = true;
   } else if (!FDirty.Empty()) {
@@ -174,7 +189,7 @@ void THandTracker::AddSkinSums(const TSpan& Span, bool Third, TRawSums& Sums) co
   }
   const std::int64_t c0 = Span.FirstColumn;
   const int count = static_cast<int>(Span.LastColumn - c0 + 1);
-  const std::size_t width = static_cast<std::size_t>(HSVImage.Width());
+  const std::size_t width = static_cast<std::size_t>(FWidth);
   for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
     const std::uint8_t* skin = FSkin.data() + static_cast<std::size_t>(r) * width + c0;
     const detail::TRowSums j = detail::SumSkinRow(skin, count, Third);
@@ -210,11 +225,13 @@ void THandTracker::PassA(const TSpan& Span, double& M0, double& Mr, double& Mc) 
   const std::size_t begin = 3 * static_cast<std::size_t>(Span.FirstColumn);
   const std::size_t length = 3 * static_cast<std::size_t>(Span.LastColumn - Span.FirstColumn + 1);
   for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
-    const std::uint8_t* mask = MaskImage.ScanLine(static_cast<int>(r));
-    std::memcpy(BackProjectionImage.ScanLine(static_cast<int>(r)) + begin, mask + begin, length);
+    if (FViews) {
+      const std::uint8_t* mask = MaskImage.ScanLine(static_cast<int>(r));
+      std::memcpy(BackProjectionImage.ScanLine(static_cast<int>(r)) + begin, mask + begin, length);
+    }
     if (!FExactSums) {
       for (std::int64_t c = Span.FirstColumn; c <= Span.LastColumn; ++c) {
-        const int j = mask[3 * c];
+        const int j = SkinValue(r, c);  // the mask's byte
         M0 += j;
         Mr += static_cast<double>(r * j);
         Mc += static_cast<double>(c * j);
@@ -235,11 +252,15 @@ THandTracker::TCentralSums THandTracker::PassB(const TSpan& Span, bool ThirdOrde
   const std::int64_t R = CentreRow;
   const std::int64_t C = CentreColumn;
   if (!FExactSums) {
-    // Large frames: the sums in the written order, in doubles.
-    for (std::int64_t r = Span.FirstRow; r <= Span.LastRow; ++r) {
-      const std::uint8_t* bp = BackProjectionImage.ScanLine(static_cast<int>(r));
-      for (std::int64_t c = Span.FirstColumn; c <= Span.LastColumn; ++c) {
-        const int j = bp[3 * c];
+    // Large frames: the sums in the written order, in doubles. The back projection holds the
+    // mask on the last pass A's span and black elsewhere, where nothing is added.
+    const std::int64_t firstRow = std::max(Span.FirstRow, FDirty.FirstRow);
+    const std::int64_t lastRow = std::min(Span.LastRow, FDirty.LastRow);
+    const std::int64_t firstColumn = std::max(Span.FirstColumn, FDirty.FirstColumn);
+    const std::int64_t lastColumn = std::min(Span.LastColumn, FDirty.LastColumn);
+    for (std::int64_t r = firstRow; r <= lastRow; ++r) {
+      for (std::int64_t c = firstColumn; c <= lastColumn; ++c) {
+        const int j = SkinValue(r, c);
         if (j == 0) {
           continue;
         }
@@ -323,10 +344,10 @@ void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
   // The colour conversion (as GetImageSpace) and the threshold, fused.
   ConvertAndThreshold(Frame, params);
 
-  const int width = HueImage.Width();
-  const int height = HueImage.Height();
-  if (BackProjectionImage.Width() != width || BackProjectionImage.Height() != height ||
-      BackProjectionImage.PixelFormat() != TPixelFormat::pf24bit) {
+  const int width = FWidth;
+  const int height = FHeight;
+  if (FViews && (BackProjectionImage.Width() != width || BackProjectionImage.Height() != height ||
+                 BackProjectionImage.PixelFormat() != TPixelFormat::pf24bit)) {
     std::scoped_lock bpLock(BackProjectionImage.Lock());
     BackProjectionImage.SetPixelFormat(TPixelFormat::pf24bit);
     BackProjectionImage.SetSize(width, height);
@@ -410,12 +431,31 @@ void THandTracker::Track(const TBitmap& Frame, TTrackingResult& Result) {
   Result.HuMoment4 = hu[3];
   Result.CentreRow = CentreRow;
   Result.CentreColumn = CentreColumn;
-  Result.HueImage = &HueImage;
-  Result.BackProjectionImage = &BackProjectionImage;
+  Result.HueImage = FViews ? &HueImage : nullptr;
+  Result.BackProjectionImage = FViews ? &BackProjectionImage : nullptr;
   Result.Window = Window;
   Result.Lost = lost;
   Result.Hand = {CentreRow, CentreColumn};
   Result.LearnedModel = false;
+}
+
+void THandTracker::SetViews(bool On) {
+  if (On == FViews) {
+    return;
+  }
+  FViews = On;
+  FDirty = TSpan{};
+  FBlackKnown = false;  // the back projection is painted black again before it is used
+  if (!On) {
+    // The images' memory goes now; they take the frame's size again when the views return.
+    for (TBitmap* image : {&BackProjectionImage, &MaskImage, &HSVImage, &HueImage}) {
+      std::scoped_lock lock(image->Lock());
+      *image = TBitmap();
+      image->SetPixelFormat(TPixelFormat::pf24bit);
+    }
+  } else {
+    FRowScratch = {};
+  }
 }
 
 void THandTracker::SetSkinModel(std::shared_ptr<const TSkinModel> Model) {
@@ -437,19 +477,22 @@ void THandTracker::TrackLearned(const TBitmap& Frame, const TTrackerParameters& 
   // The views stay those of the seed's model: the hue picture, and the mask of the whole
   // picture as the learned model sees it.
   ConvertAndThreshold(Frame, Params);
-  const int width = HueImage.Width();
-  const int height = HueImage.Height();
+  const int width = FWidth;
+  const int height = FHeight;
   for (int r = 0; r < height; ++r) {
     std::uint8_t* skin =
         FSkin.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
     Model.ClassifyRow(Frame.ScanLine(r), skin, width);
+    if (!FViews) {
+      continue;
+    }
     std::uint8_t* mask = MaskImage.ScanLine(r);
     for (int c = 0; c < width; ++c) {
       const std::uint8_t j = skin[c] ? 255 : 0;
       mask[3 * c] = mask[3 * c + 1] = mask[3 * c + 2] = j;
     }
   }
-  {
+  if (FViews) {
     std::scoped_lock bpLock(BackProjectionImage.Lock());
     BackProjectionImage.Assign(MaskImage);
     FBlackKnown = false;  // the seed's model paints it black again when it takes over
@@ -462,8 +505,8 @@ void THandTracker::TrackLearned(const TBitmap& Frame, const TTrackerParameters& 
   Result.HuMoment2 = blob.Hu[1];
   Result.HuMoment3 = blob.Hu[2];
   Result.HuMoment4 = blob.Hu[3];
-  Result.HueImage = &HueImage;
-  Result.BackProjectionImage = &BackProjectionImage;
+  Result.HueImage = FViews ? &HueImage : nullptr;
+  Result.BackProjectionImage = FViews ? &BackProjectionImage : nullptr;
   Result.Window = blob.Window;
   Result.Lost = blob.Lost;
   Result.Hand = blob.Hand;

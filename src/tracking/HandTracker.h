@@ -47,6 +47,13 @@ class THandTracker : public TTracker {
   // The skin mask of the last frame (white skin, black elsewhere), for diagnostics.
   const TBitmap& SkinMask() const { return MaskImage; }
 
+  // Whether Track fills the hue, back-projection and mask images (on by default). A caller
+  // that shows none of them turns them off: a frame then costs one byte a pixel beside
+  // itself instead of thirteen, and the results stay the same. With the views off, the
+  // result's image references are null. Call it between frames, from the thread that tracks.
+  void SetViews(bool On);
+  bool Views() const { return FViews; }
+
   // An oscillating window ends its frame after this many mean-shift steps.
   static constexpr int MaxIterations = 20;
 
@@ -68,6 +75,13 @@ class THandTracker : public TTracker {
   };
 
   TSpan ExpandedSpan(std::int64_t Expansion) const;
+  // 255 where pixel (Row, Column) of the last frame is skin, else 0.
+  int SkinValue(std::int64_t Row, std::int64_t Column) const {
+    return FSkin[static_cast<std::size_t>(Row) * static_cast<std::size_t>(FWidth) +
+                 static_cast<std::size_t>(Column)] != 0
+               ? 255
+               : 0;
+  }
   void ConvertAndThreshold(const TBitmap& Frame, const TTrackerParameters& Params);
   void ClearBackProjection();
   void PassA(const TSpan& Span, double& M0, double& Mr, double& Mc);
@@ -103,6 +117,12 @@ class THandTracker : public TTracker {
   TRawSums FPassASums;
   // The skin mask again, one byte (0 or 1) a pixel, rows of the frame's width.
   std::vector<std::uint8_t> FSkin;
+  // The last frame's size.
+  int FWidth = 0;
+  int FHeight = 0;
+  bool FViews = true;
+  // One row of each image when the views are off.
+  std::vector<std::uint8_t> FRowScratch;
 };
 
 }  // namespace pavrel

@@ -23,14 +23,13 @@ std::vector<TDeviceMoniker> EnumerateDevices() {
     TGCharPtr name(gst_device_get_display_name(device));
     moniker.DisplayName = name ? name.get() : "";
     std::string id;
-    if (GstStructure* props = gst_device_get_properties(device)) {
+    if (const TStructurePtr props(gst_device_get_properties(device)); props) {
       for (const char* key : {"device.path", "api.v4l2.path", "object.path", "object.serial"}) {
-        if (const gchar* value = gst_structure_get_string(props, key)) {
+        if (const gchar* value = gst_structure_get_string(props.get(), key)) {
           id = value;
           break;
         }
       }
-      gst_structure_free(props);
     }
     if (id.empty()) {
       TGCharPtr objectName(gst_object_get_name(GST_OBJECT(device)));

@@ -24,6 +24,12 @@ struct TGstCapsUnref {
 struct TGstSampleUnref {
   void operator()(GstSample* Sample) const { gst_sample_unref(Sample); }
 };
+struct TGstMessageUnref {
+  void operator()(GstMessage* Message) const { gst_message_unref(Message); }
+};
+struct TGstStructureFree {
+  void operator()(GstStructure* Structure) const { gst_structure_free(Structure); }
+};
 struct TGErrorFree {
   void operator()(GError* Error) const { g_error_free(Error); }
 };
@@ -38,6 +44,8 @@ template <class T>
 using TGstPtr = std::unique_ptr<T, TGstObjectUnref>;
 using TCapsPtr = std::unique_ptr<GstCaps, TGstCapsUnref>;
 using TSamplePtr = std::unique_ptr<GstSample, TGstSampleUnref>;
+using TMessagePtr = std::unique_ptr<GstMessage, TGstMessageUnref>;
+using TStructurePtr = std::unique_ptr<GstStructure, TGstStructureFree>;
 using TErrorPtr = std::unique_ptr<GError, TGErrorFree>;
 using TGCharPtr = std::unique_ptr<gchar, TGFree>;
 using TObjectListPtr = std::unique_ptr<GList, TGstObjectListFree>;

@@ -55,6 +55,14 @@ struct TVideoWindow::TImpl : std::enable_shared_from_this<TVideoWindow::TImpl> {
   std::uint64_t Sequence = 0;
   mutable std::shared_ptr<TBitmap> Cached;
   mutable std::uint64_t CachedSequence = 0;
+
+  // The preview branch's size stage for a new pipeline (a capsfilter after the scaler), at
+  // the display size; later SetDisplaySize calls reach the newest one.
+  GstElement* CreateSizeFilter();
+  std::mutex SizeLock;
+  int DisplayWidth = 0;  // guarded by SizeLock, as the two below
+  int DisplayHeight = 0;
+  TGstPtr<GstElement> SizeFilter;
 };
 
 }  // namespace pavrel

@@ -109,7 +109,8 @@ class TSampleGrabber {
   std::shared_ptr<TImpl> FImpl;
 };
 
-// Raw preview: the latest unscaled frame (24-bit BGR), for a widget to paint on the UI thread.
+// Raw preview: the latest frame (24-bit BGR), unscaled or at the display size, for a widget
+// to paint on the UI thread.
 class TVideoWindow {
  public:
   TVideoWindow();
@@ -124,6 +125,12 @@ class TVideoWindow {
   // (the widget then shows black). A frame stays as it is while the caller holds it; read it
   // under its Lock() where other threads call this too.
   std::shared_ptr<const TBitmap> CurrentFrame() const;
+  // The size the preview is shown at. Frames are then scaled inside the video layer to
+  // exactly Width x Height, the picture's aspect ratio kept with black bars, so the preview
+  // costs what it shows. 0 x 0 (the default): frames at the source's own size. Sizes are
+  // clamped to 1..4096; either side 0 or less means 0 x 0. UI thread; takes effect on the
+  // running video within a frame or two, and on every later source.
+  void SetDisplaySize(int Width, int Height);
 
   struct TImpl;
 

@@ -12,10 +12,10 @@
 
 #include "AppTestSupport.h"
 #include "app/ApplicationWindows.h"
+#include "app/ConfigurationDialog.h"
 #include "app/MainDialog.h"
 #include "app/StopTrackingDialog.h"
 #include "app/Translations.h"
-#include "settings/dialog/ConfigurationDialog.h"
 
 namespace pavrel {
 namespace {

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QKeySequenceEdit>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -109,6 +111,16 @@ TEST_F(PointerDialogTest, StoredSettingsReachTheTranslatorAndTheKeyboardSwitches
   QTest::keyClick(Main, Qt::Key_D, Qt::ControlModifier);
   EXPECT_FALSE(Main->Translator().PointerSettings().DwellClick);
   EXPECT_EQ(ReadUserStoreValues().at("DwellClick"), "0");
+}
+
+TEST_F(PointerDialogTest, WithoutAGlobalGrabTheShortcutEditorIsOffAndSaysHowToBindOne) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  TPointerDialog* dialog = Open();
+  EXPECT_FALSE(dialog->ShortcutEdit->isEnabled());
+  EXPECT_NE(dialog->ShortcutStatus->text().indexOf("pavrel --toggle-tracking"), -1);
+  QTest::mouseClick(dialog->OkBtn, Qt::LeftButton);
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(ReadUserStoreValues().count("ToggleShortcut"), 0u);
 }
 
 }  // namespace

@@ -18,10 +18,10 @@
 
 #include "AppTestSupport.h"
 #include "app/ApplicationWindows.h"
+#include "app/ConfigurationDialog.h"
 #include "app/MainDialog.h"
 #include "mouse/RecordingDesktop.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
 #include "tracking/HandTracker.h"
 
 namespace pavrel {

@@ -22,6 +22,7 @@
 #include "app/ViewWidgets.h"
 #include "mouse/RecordingDesktop.h"
 #include "settings/Settings.h"
+#include "video/VideoSource.h"
 
 namespace pavrel {
 namespace {
@@ -83,6 +84,32 @@ class VideoTest : public ::testing::Test {
   TMainDialog* Main = nullptr;
   TStopTrackingDialog* Stop = nullptr;
 };
+
+TEST_F(VideoTest, TheRawViewGetsItsFramesAtTheSizeItShowsThem) {
+  PlayClip();
+  TVideoWindow& window = Main->Video().VideoWindow();
+  const auto frameOfSize = [&](int Width, int Height) {
+    return WaitFor(
+        [&] {
+          const auto frame = window.CurrentFrame();
+          return frame && frame->Width() == Width && frame->Height() == Height;
+        },
+        5000);
+  };
+  EXPECT_TRUE(frameOfSize(160, 120));
+  // Resized while the video runs: the video layer follows, so nothing larger is converted.
+  Main->RawVideo->resize(80, 40);
+  ASSERT_TRUE(frameOfSize(80, 40));
+  // 4:3 in 80 x 40: the picture is 53 wide in the middle, black bars at the sides.
+  ASSERT_TRUE(WaitFor(
+      [&] { return Main->RawVideo->grab().toImage().pixelColor(40, 20) != QColor(0, 0, 0); },
+      5000));
+  const QImage raw = Main->RawVideo->grab().toImage();
+  EXPECT_EQ(raw.pixelColor(3, 20), QColor(0, 0, 0));
+  EXPECT_EQ(raw.pixelColor(76, 20), QColor(0, 0, 0));
+  Main->RawVideo->resize(160, 120);
+  EXPECT_TRUE(frameOfSize(160, 120));
+}
 
 TEST_F(VideoTest, FileStartsTheVideoTimerAndTrackerMenuAndStopVideoEndsThem) {
   const auto visit = AnswerFileDialog(Main->OpenDialog, ClipPath);

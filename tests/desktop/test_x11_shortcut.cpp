@@ -109,5 +109,59 @@ TEST_F(X11Shortcut, AnXTestKeyPressReachesTheCallbackOnlyWithItsModifiers) {
   EXPECT_THROW(TX11GlobalShortcut(":999", XK_p, 0, [] {}), std::runtime_error);
 }
 
+TEST_F(X11Shortcut, AnotherCombinationFromItsTextReachesTheCallbackAndCtrlAltPDoesNot) {
+  std::atomic<int> presses{0};
+  const TX11GlobalShortcut::TCombination keys = TX11GlobalShortcut::Parse("Ctrl+Shift+F5");
+  TX11GlobalShortcut shortcut(Server->Display(), keys.KeySym, keys.Modifiers,
+                              [&presses] { ++presses; });
+  Press(XK_p, {XK_Control_L, XK_Alt_L});
+  Press(XK_F5, {XK_Control_L});
+  Press(XK_F5, {XK_Control_L, XK_Shift_L});
+  ASSERT_TRUE(WaitFor([&] { return presses >= 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(presses, 1);
+}
+
+TEST(ShortcutText, ReadsWhatAKeyEditorWritesAndWritesItBack) {
+  using S = TX11GlobalShortcut;
+  const auto parse = [](const std::string& Text) {
+    const S::TCombination c = S::Parse(Text);
+    return std::pair(c.KeySym, c.Modifiers);
+  };
+  EXPECT_EQ(parse("Ctrl+Alt+P"), std::pair(unsigned{XK_p}, S::Control | S::Alt));
+  EXPECT_EQ(parse("Alt+Ctrl+p"), parse("Ctrl+Alt+P"));
+  EXPECT_EQ(parse("Meta+F12"), std::pair(unsigned{XK_F12}, S::Super));
+  EXPECT_EQ(parse("Super+F12"), parse("Meta+F12"));
+  EXPECT_EQ(parse("Ctrl+Shift+PgDown"), std::pair(unsigned{XK_Next}, S::Control | S::Shift));
+  EXPECT_EQ(parse("Ctrl++"), std::pair(unsigned{XK_plus}, S::Control));
+  EXPECT_EQ(parse("Alt+Space"), std::pair(unsigned{XK_space}, S::Alt));
+  EXPECT_EQ(parse("F7"), std::pair(unsigned{XK_F7}, 0u));
+  EXPECT_EQ(parse("Ctrl+7"), std::pair(unsigned{XK_7}, S::Control));
+  // The editor's own text comes back unchanged, so the store keeps what the user chose.
+  for (const std::string text : {"Ctrl+Alt+P", "Ctrl+Alt+Shift+Meta+F5", "Ctrl+Del", "Alt+Esc",
+                                 "Ctrl++", "Shift+Home", "Meta+Space", "Ctrl+Alt+KP_5"}) {
+    const S::TCombination c = S::Parse(text);
+    EXPECT_EQ(S::Describe(c.KeySym, c.Modifiers), text);
+  }
+}
+
+TEST(ShortcutText, RefusesTextThatIsNoCombinationSayingWhy) {
+  const auto why = [](const std::string& Text) -> std::string {
+    try {
+      TX11GlobalShortcut::Parse(Text);
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  EXPECT_NE(why("").find("empty"), std::string::npos);
+  EXPECT_NE(why("Ctrl+Alt").find("no key besides its modifiers"), std::string::npos);
+  EXPECT_NE(why("Ctrl+").find("no key besides its modifiers"), std::string::npos);
+  EXPECT_NE(why("Hyper+P").find("\"Hyper\" in the shortcut \"Hyper+P\" is not one of"),
+            std::string::npos);
+  EXPECT_NE(why("Ctrl+NoSuchKey").find("\"NoSuchKey\" in the shortcut"), std::string::npos);
+  EXPECT_NE(why("Ctrl++P").find("is not one of"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace pavrel

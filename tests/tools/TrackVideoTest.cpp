@@ -5,8 +5,10 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TrackRun.h"
@@ -50,6 +52,61 @@ TEST_F(TrackVideo, AFileGivesOneLinePerFrameNotPacedByTheClipRate) {
   const TRun two = Track({"--frames", "50", clip.string(), Clips().Moving().string()});
   EXPECT_EQ(two.Status, 0);
   EXPECT_EQ(two.Lines.size(), 50u);
+}
+
+// Three seconds of a moving ball, to be encoded and cut.
+constexpr const char* CutClipFrames =
+    "videotestsrc num-buffers=90 pattern=ball animation-mode=frames ! "
+    "video/x-raw,width=320,height=240,framerate=30/1 ! ";
+
+// A clip cut off after 60 % of its bytes, in each container a clip is likely to come in: the
+// frames before the cut, then an error line and a word on stderr, and status 1.
+TEST_F(TrackVideo, ACutOffClipReportsItsFramesThenTheErrorWithStatusOne) {
+  const std::filesystem::path folder = std::filesystem::path(Clips().Moving()).parent_path();
+  const std::string frames = CutClipFrames;
+  const std::vector<std::pair<std::string, std::string>> containers = {
+      {"cut.avi", "jpegenc ! avimux"},
+      {"cut.mp4", "jpegenc ! qtmux faststart=true"},
+      {"cut.webm", "vp8enc deadline=1 ! webmmux"},
+  };
+  for (const auto& [name, encoder] : containers) {
+    SCOPED_TRACE(name);
+    const std::filesystem::path clip = folder / name;
+    RunPipeline(frames + encoder + " ! filesink location=" + clip.string());
+    const TRun whole = Track({clip.string()});
+    EXPECT_EQ(whole.Status, 0) << whole.Err;
+    EXPECT_EQ(whole.Lines.size(), 90u);
+
+    std::filesystem::resize_file(clip, std::filesystem::file_size(clip) * 6 / 10);
+    const TRun cut = Track({clip.string()});
+    EXPECT_EQ(cut.Status, 1) << cut.Err;
+    ASSERT_GE(cut.Lines.size(), 2u);
+    EXPECT_LT(cut.Lines.size(), 90u);
+    for (std::size_t i = 0; i + 1 < cut.Lines.size(); ++i) {
+      EXPECT_TRUE(json::parse(cut.Lines[i]).contains("centre")) << cut.Lines[i];
+    }
+    const json last = json::parse(cut.Lines.back());
+    EXPECT_EQ(last["frame"], cut.Lines.size());
+    EXPECT_TRUE(last.contains("error")) << cut.Lines.back();
+    EXPECT_NE(cut.Err.find(clip.string() + " ended in an error after " +
+                           std::to_string(cut.Lines.size() - 1) + " frames"),
+              std::string::npos)
+        << cut.Err;
+  }
+}
+
+TEST_F(TrackVideo, ACutOffMp4WithItsIndexLastCannotBePlayed) {
+  const std::filesystem::path folder = std::filesystem::path(Clips().Moving()).parent_path();
+  const std::string frames = CutClipFrames;
+  // An MP4 written with its index last loses the index with its end: nothing can be played.
+  const std::filesystem::path indexLast = folder / "index-last.mp4";
+  RunPipeline(frames + "jpegenc ! qtmux ! filesink location=" + indexLast.string());
+  std::filesystem::resize_file(indexLast, std::filesystem::file_size(indexLast) * 6 / 10);
+  const TRun unplayable = Track({indexLast.string()});
+  EXPECT_EQ(unplayable.Status, 2);
+  EXPECT_TRUE(unplayable.Lines.empty());
+  EXPECT_NE(unplayable.Err.find("cannot play " + indexLast.string()), std::string::npos)
+      << unplayable.Err;
 }
 
 TEST_F(TrackVideo, ADeviceRunsUntilFramesIsReached) {

@@ -398,7 +398,7 @@ TTrackerParameters RandomParameters(std::mt19937& Rng) {
   return p;
 }
 
-TEST(HandTrackerTest, AgreesWithThePlainTrackerToTheBit) {
+std::vector<TScenario> BitExactScenarios() {
   std::mt19937 rng(11);
   std::vector<TScenario> scenarios = {
       {"demo", 160, 120, Home, DemoSkinParameters(), 40},
@@ -410,7 +410,11 @@ TEST(HandTrackerTest, AgreesWithThePlainTrackerToTheBit) {
   for (int i = 0; i < 8; ++i) {
     scenarios.push_back({"random parameters", 160, 120, Home, RandomParameters(rng), 25});
   }
-  for (const TScenario& s : scenarios) {
+  return scenarios;
+}
+
+TEST(HandTrackerTest, AgreesWithThePlainTrackerToTheBit) {
+  for (const TScenario& s : BitExactScenarios()) {
     SCOPED_TRACE(s.Name);
     THandTracker tracker(s.Home);
     tracker.SetParameters(s.Params);
@@ -423,6 +427,43 @@ TEST(HandTrackerTest, AgreesWithThePlainTrackerToTheBit) {
       tracker.Track(frame, got);
       reference.Track(frame, want);
       ExpectSameResult(got, want);
+      ASSERT_TRUE(SameImage(*got.HueImage, reference.Hue));
+      ASSERT_TRUE(SameImage(*got.BackProjectionImage, reference.Bp));
+      ASSERT_TRUE(SameImage(tracker.SkinMask(), reference.Mask));
+    }
+  }
+}
+
+// Without the views the tracker keeps only the one-byte mask, yet every result stays the
+// same, also on frames large enough for the double sums; views turned on halfway come back
+// whole (the back projection black outside the window again).
+TEST(HandTrackerTest, WithoutViewsTracksTheSameAndKeepsNoImages) {
+  for (const TScenario& s : BitExactScenarios()) {
+    SCOPED_TRACE(s.Name);
+    THandTracker tracker(s.Home);
+    tracker.SetParameters(s.Params);
+    tracker.SetViews(false);
+    test::TReferenceTracker reference(s.Home, s.Params);
+    for (int i = 0; i < s.Frames; ++i) {
+      SCOPED_TRACE(i);
+      const bool views = i >= s.Frames / 2;
+      if (views) {
+        tracker.SetViews(true);
+      }
+      const TBitmap frame = MakeDemoFrame(DemoBlob(i, s.Width, s.Height),
+                                          static_cast<std::uint32_t>(i), s.Width, s.Height);
+      TTrackingResult got, want;
+      tracker.Track(frame, got);
+      reference.Track(frame, want);
+      ExpectSameResult(got, want);
+      if (!views) {
+        EXPECT_EQ(got.HueImage, nullptr);
+        EXPECT_EQ(got.BackProjectionImage, nullptr);
+        EXPECT_TRUE(tracker.SkinMask().Empty());
+        continue;
+      }
+      ASSERT_NE(got.HueImage, nullptr);
+      ASSERT_NE(got.BackProjectionImage, nullptr);
       ASSERT_TRUE(SameImage(*got.HueImage, reference.Hue));
       ASSERT_TRUE(SameImage(*got.BackProjectionImage, reference.Bp));
       ASSERT_TRUE(SameImage(tracker.SkinMask(), reference.Mask));

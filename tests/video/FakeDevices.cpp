@@ -5,6 +5,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "video/GstSupport.h"
+
 namespace pavrel::test {
 
 namespace {
@@ -41,9 +43,7 @@ static GstElement* pavrel_fake_device_create_element(GstDevice* device, const gc
   auto* self = reinterpret_cast<PavrelFakeDevice*>(device);
   GError* error = nullptr;
   GstElement* bin = gst_parse_bin_from_description(self->element, TRUE, &error);
-  if (error) {
-    g_error_free(error);
-  }
+  const pavrel::TErrorPtr ignored(error);  // a bad description is a missing element
   if (bin && name) {
     gst_object_set_name(GST_OBJECT(bin), name);
   }
@@ -68,11 +68,10 @@ static GList* pavrel_fake_provider_probe(GstDeviceProvider*) {
   std::scoped_lock lock(pavrel::test::DevicesLock);
   GList* list = nullptr;
   for (const auto& entry : pavrel::test::Devices) {
-    GstCaps* caps = gst_caps_from_string(entry.Caps.c_str());
+    const pavrel::TCapsPtr caps(gst_caps_from_string(entry.Caps.c_str()));
     auto* device = static_cast<PavrelFakeDevice*>(
         g_object_new(pavrel_fake_device_get_type(), "display-name", entry.Name.c_str(), "caps",
-                     caps, "device-class", "Video/Source", nullptr));
-    gst_caps_unref(caps);
+                     caps.get(), "device-class", "Video/Source", nullptr));
     device->element = g_strdup(entry.Element.c_str());
     list = g_list_append(list, device);  // floating, as the real providers hand them over
   }
@@ -108,14 +107,14 @@ void InstallFakeDevices() {
     }
     // Real cameras on the test machine must not take part: rank NONE hides a provider
     // from device monitors.
-    GList* factories = gst_device_provider_factory_list_get_device_providers(GST_RANK_NONE);
-    for (GList* item = factories; item; item = item->next) {
+    const pavrel::TObjectListPtr factories(
+        gst_device_provider_factory_list_get_device_providers(GST_RANK_NONE));
+    for (GList* item = factories.get(); item; item = item->next) {
       GstPluginFeature* feature = GST_PLUGIN_FEATURE(item->data);
       if (std::string(gst_plugin_feature_get_name(feature)) != ProviderName) {
         gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
       }
     }
-    gst_plugin_feature_list_free(factories);
   });
 }
 

@@ -9,6 +9,7 @@
 
 #include "VideoTestSupport.h"
 #include "video/FilterGraph.h"
+#include "video/GstSupport.h"
 
 namespace pavrel::test {
 namespace {
@@ -17,23 +18,22 @@ using namespace std::chrono_literals;
 
 // Live objects of the kinds a pipeline is made of, by type name.
 std::map<std::string, int> LivePipelineObjects() {
-  GstTracer* leaks = nullptr;
-  GList* tracers = gst_tracing_get_active_tracers();
-  for (GList* item = tracers; item; item = item->next) {
+  TGstPtr<GstTracer> leaks;
+  const TObjectListPtr tracers(gst_tracing_get_active_tracers());
+  for (GList* item = tracers.get(); item; item = item->next) {
     if (G_OBJECT_TYPE_NAME(item->data) == std::string("GstLeaksTracer")) {
-      leaks = GST_TRACER(gst_object_ref(item->data));
+      leaks.reset(GST_TRACER(gst_object_ref(item->data)));
     }
   }
-  g_list_free_full(tracers, gst_object_unref);
   if (!leaks) {
     ADD_FAILURE() << "the leaks tracer is not active";
     return {};
   }
-  GstStructure* info = nullptr;
-  g_signal_emit_by_name(leaks, "get-live-objects", &info);
-  gst_object_unref(leaks);
+  GstStructure* raw = nullptr;
+  g_signal_emit_by_name(leaks.get(), "get-live-objects", &raw);
+  const TStructurePtr info(raw);
   std::map<std::string, int> result;
-  const GValue* list = gst_structure_get_value(info, "live-objects-list");
+  const GValue* list = gst_structure_get_value(info.get(), "live-objects-list");
   for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
     const GstStructure* object = gst_value_get_structure(gst_value_list_get_value(list, i));
     GType type = 0;
@@ -44,7 +44,6 @@ std::map<std::string, int> LivePipelineObjects() {
       ++result[g_type_name(type)];
     }
   }
-  gst_structure_free(info);
   return result;
 }
 
@@ -56,7 +55,10 @@ TEST(Leaks, EveryPipelineIsReleased) {
     TVideoSource video;
     TFrameProbe probe(video);
     for (int device = 0; device < 3; ++device) {
+      // The preview at a display size too, changed while the video runs.
+      video.VideoWindow().SetDisplaySize(device == 1 ? 0 : 160, 120);
       video.SelectDevice(device);
+      video.VideoWindow().SetDisplaySize(80, 60 + device);
       ASSERT_TRUE(WaitUntil([&] { return probe.Count >= 3 * (device + 1); }));
       TBitmap frame;
       EXPECT_TRUE(video.SampleGrabber().CopyCurrentFrame(frame));

@@ -31,10 +31,9 @@ void RunPipeline(const std::string& Description) {
   }
   gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
   const TGstPtr<GstBus> bus(gst_element_get_bus(pipeline.get()));
-  const std::unique_ptr<GstMessage, decltype(&gst_message_unref)> message(
+  const TMessagePtr message(
       gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND,
-                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)),
-      &gst_message_unref);
+                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
   std::string failure;
   if (!message) {
     failure = "timed out";

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <sstream>
 #include <system_error>
+#include <utility>
 
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
@@ -327,7 +328,7 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
   std::unique_ptr<THandTracker> tracker;
   std::unique_ptr<TMouseTranslator> translator;
   std::unique_ptr<TFramePipeline> pipeline;  // the main window's per-frame work, display off
-  const TBitmap* current = nullptr;
+  TBitmap* current = nullptr;
   int status = 0;
   int frame = 0;
   bool outputClosed = false;
@@ -355,9 +356,10 @@ int RunTrack(const TTrackOptions& Options, std::ostream& Out) {
           translator->SetPointerSettings(pointerSettings);
           pipeline = std::make_unique<TFramePipeline>(*tracker, *translator);
           pipeline->SetOnScreenDisplay(false);
+          pipeline->SetViewShown(false);
           pipeline->SetTrackingActive(Options.Act || Options.Pointer);
           pipeline->SetGrab([&current](TBitmap& Bitmap) {
-            Bitmap.Assign(*current);
+            Bitmap = std::move(*current);  // no second copy of a frame that may be huge
             return true;
           });
           if (guide) {

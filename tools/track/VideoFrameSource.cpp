@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "track/ContainerSize.h"
 #include "video/FilterGraph.h"
 
 namespace pavrel::track {
@@ -23,6 +24,7 @@ TVideoFrameSource::TVideoFrameSource(const std::atomic<bool>* Stop) : FStop(Stop
 std::unique_ptr<TVideoFrameSource> TVideoFrameSource::File(const std::string& FileName,
                                                            const std::atomic<bool>* Stop) {
   std::unique_ptr<TVideoFrameSource> source(new TVideoFrameSource(Stop));
+  source->FFileName = FileName;
   try {
     source->FVideo.PlayFile(FileName, [&source] { return source->Stopped(); });
   } catch (const EDirectShowException& e) {
@@ -84,6 +86,13 @@ void TVideoFrameSource::OnBuffer(TSampleGrabber& Grabber, double SampleTime) {
 }
 
 std::string TVideoFrameSource::EndedEarly() {
+  if (!FFileName.empty()) {
+    // The demuxer's length may already be that of what is left (AVI's index is rebuilt
+    // from the file), so the container's own sizes come first.
+    if (const std::string reason = CutOffReason(FFileName); !reason.empty()) {
+      return "The video ended early: " + reason;
+    }
+  }
   // A damaged file often just ends, without an error from its demuxer: its last frame then
   // comes well before the length the container gives (the last frame starts one frame
   // interval before the end; a little more is allowed for rounding and variable rates).

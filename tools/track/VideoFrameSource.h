@@ -50,7 +50,8 @@ class TVideoFrameSource : public TFrameSource {
   std::optional<double> FLastSampleTime;  // guarded by FLock
   double FFrameInterval = 0;              // between the last two frames; guarded by FLock
   const std::atomic<bool>* FStop;
-  TVideoSource FVideo;  // last: stopped before the queue goes
+  std::string FFileName;  // "" for a device
+  TVideoSource FVideo;    // last: stopped before the queue goes
 };
 
 // "device:N" -> N; nullopt for anything else. EUsageError for "device:" with no whole N >= 0.

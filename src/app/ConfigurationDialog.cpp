@@ -1,4 +1,4 @@
-#include "settings/dialog/ConfigurationDialog.h"
+#include "app/ConfigurationDialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "settings/dialog/UpdateTrackerParamsEvent.h"
+#include "app/UpdateTrackerParamsEvent.h"
 
 namespace pavrel {
 namespace {

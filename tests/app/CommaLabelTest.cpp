@@ -5,15 +5,15 @@
 #include <QApplication>
 #include <QLabel>
 
+#include "app/ConfigurationDialog.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
 
 namespace pavrel {
 namespace {
 
 TEST(ConfigurationDialogCommaLocale, TheRatioLabelUsesTheLocalesSeparator) {
   int argc = 1;
-  char name[] = "settings_dialog_comma_test";
+  char name[] = "test_app_configuration_comma";
   char* argv[] = {name, nullptr};
   QApplication app(argc, argv);
   TConfigurationDialog dialog;

@@ -10,16 +10,16 @@
 
 #include <vector>
 
+#include "app/ConfigurationDialog.h"
+#include "app/UpdateTrackerParamsEvent.h"
 #include "settings/Settings.h"
-#include "settings/dialog/ConfigurationDialog.h"
-#include "settings/dialog/UpdateTrackerParamsEvent.h"
 
 namespace pavrel {
 namespace {
 
 QApplication& App() {
   static int argc = 1;
-  static char name[] = "settings_dialog_test";
+  static char name[] = "test_app_configuration_dialog";
   static char* argv[] = {name, nullptr};
   static QApplication* app = new QApplication(argc, argv);
   return *app;
