@@ -34,7 +34,7 @@ struct THandGateOptions {
 };
 
 struct THandGateDecision {
-  bool MayAct = false;           // a hand is confirmed: the translator may act on this frame
+  bool MayAct = false;  // a hand is confirmed and not awaiting a check: the translator may act
   bool ReleaseButton = false;    // the hand was just dropped: release a held button
   std::optional<TRect> Restart;  // move the tracker's window here and track again
 };
