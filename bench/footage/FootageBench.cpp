@@ -3,7 +3,8 @@
 // the learned colour model, the seed's six bounds calibrated from its box, OpenCV's CamShift
 // with a hue-saturation histogram from the click's region, and a point fixed at the middle.
 //
-// footage-bench [--pictures FOLDER] [--palm disc|deepest|centroid] [CLIP...]
+// footage-bench [--pictures FOLDER] [--palm disc|deepest|centroid] [--trace] [CLIP...]
+// --trace writes one line a frame of the tracker guided by the detector to stderr.
 // CLIP is a clip name in $PAVREL_MEDIA_DIR (default: the three clips with truth).
 
 #include <nlohmann/json.hpp>
@@ -28,6 +29,7 @@
 
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
+#include "detector/PalmCalibration.h"
 #include "pipeline/Calibration.h"
 #include "settings/Settings.h"
 #include "track/FrameSource.h"
@@ -135,40 +137,62 @@ class TLearned : public TMethod {
 };
 
 // The learned model guided by the palm detector (run inline on the frames' 30 a second clock,
-// as pavrel-track --detector=on does): calibrated on the detected palm where one is found, it
-// answers "lost" while no hand is confirmed.
+// as pavrel-track --detector=on does): calibrated on the detected palm where one is found, or
+// by the click, it answers "lost" while no hand is confirmed.
 class TGuided : public TMethod {
  public:
-  explicit TGuided(TPalmPoint Palm) : FTracker({0, 0, Width, Height}) {
+  TGuided(TPalmPoint Palm, bool ByClick) : FByClick(ByClick), FTracker({0, 0, Width, Height}) {
     FTracker.SetParameters(DefaultParameters());
     FTracker.SetPalmPoint(Palm);
     FDetector = std::make_unique<TPalmDetector>(DefaultPalmModelFile());
     FGuide = THandGuide::Inline(std::make_unique<TPalmDetector>(DefaultPalmModelFile()));
   }
-  std::string Name() const override { return "learned + detector"; }
+  std::string Name() const override {
+    return FByClick ? "learned + detector, click" : "learned + detector";
+  }
   void Calibrate(const TBitmap& Frame, const THandRegion&, int Column, int Row) override {
-    const std::vector<THandDetection> hands = FDetector->Detect(Frame);
-    if (!hands.empty()) {
-      Column = std::clamp(static_cast<int>(std::lround(hands.front().PalmX())), 0, Width - 1);
-      Row = std::clamp(static_cast<int>(std::lround(hands.front().PalmY())), 0, Height - 1);
-    }
+    const std::vector<THandDetection> hands =
+        FByClick ? std::vector<THandDetection>{} : FDetector->Detect(Frame);
     TSkinExamples examples;
-    CalibrateHand(Frame, Column, Row, examples);
+    if (hands.empty()) {
+      CalibrateHand(Frame, Column, Row, examples);  // as a click would
+    } else {
+      CalibrateOnPalm(Frame, hands.front(), examples);
+    }
     FTracker.SetSkinModel(std::make_shared<const TSkinModel>(examples));
   }
   TAnswer Track(const TBitmap& Frame) override {
     TTrackingResult r;
     FNow += std::chrono::microseconds(33333);
     const THandGateDecision gate = FGuide->Track(FTracker, Frame, r, FNow);
+    if (Trace) {
+      // frame, newest result, whether it may act, lost, window, point, then the newest boxes
+      const TDetectorResult* newest = FGuide->NewestResult();
+      std::fprintf(stderr, "trace %zu result %llu act %d lost %d window %d,%d,%d,%d point %d,%d",
+                   FFrame, newest ? static_cast<unsigned long long>(newest->Sequence) : 0ULL,
+                   gate.MayAct, r.Lost, r.Window.Left, r.Window.Top, r.Window.Right,
+                   r.Window.Bottom, r.Hand.Column, r.Hand.Row);
+      for (const THandDetection& h : newest ? newest->Hands : std::vector<THandDetection>{}) {
+        std::fprintf(stderr, " [%.2f %.0f,%.0f,%.0f,%.0f]", h.Score, h.XMin, h.YMin, h.XMax,
+                     h.YMax);
+      }
+      std::fprintf(stderr, "\n");
+    }
+    ++FFrame;
     return {static_cast<double>(r.Hand.Row), static_cast<double>(r.Hand.Column),
             r.Lost || !gate.MayAct};
   }
 
  private:
+  bool FByClick;
   THandTracker FTracker;
   std::unique_ptr<TPalmDetector> FDetector;
   std::unique_ptr<THandGuide> FGuide;
   TDetectorClock::time_point FNow{};
+  std::size_t FFrame = 0;
+
+ public:
+  bool Trace = false;  // one line a frame on stderr
 };
 
 // The seed's model as its README calibrates it: the hue picture's box, other bounds at the
@@ -412,10 +436,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> clips;
   std::optional<std::string> pictures;
   TPalmPoint palm = TPalmPoint::PalmDisc;
+  bool trace = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--pictures" && i + 1 < argc) {
       pictures = argv[++i];
+    } else if (a == "--trace") {
+      trace = true;
     } else if (a == "--palm" && i + 1 < argc) {
       const std::string p = argv[++i];
       palm = p == "deepest"    ? TPalmPoint::DistanceMaximum
@@ -441,7 +468,9 @@ int main(int argc, char** argv) {
       methods.push_back(std::make_unique<TSeed>());
       methods.push_back(std::make_unique<TCamShift>());
       methods.push_back(std::make_unique<TFixed>());
-      methods.push_back(std::make_unique<TGuided>(palm));
+      methods.push_back(std::make_unique<TGuided>(palm, true));
+      methods.push_back(std::make_unique<TGuided>(palm, false));
+      static_cast<TGuided&>(*methods.back()).Trace = trace;
       std::vector<std::vector<TAnswer>> answers(methods.size());
       for (std::size_t m = 0; m < methods.size(); ++m) {
         methods[m]->Calibrate(clip.Frames[calibration], region, column, row);

@@ -4,11 +4,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
@@ -236,6 +238,13 @@ void TMainDialog::ApplyLabel() {
   const QString caption = TranslatedActionCaption(label.Caption);
   if (ActionDisplay->text() != caption) {
     ActionDisplay->setText(caption);
+    // A longer caption (the calibration countdown, a German action) is drawn smaller to fit.
+    QFont font = SansSerifFont(kActionFontHeight, true);
+    const int wide = QFontMetrics(font).horizontalAdvance(caption);
+    if (wide > ActionDisplay->width()) {
+      font.setPixelSize(std::max(8, kActionFontHeight * ActionDisplay->width() / wide));
+    }
+    ActionDisplay->setFont(font);
   }
   const QColor colour = label.Red ? QColor(255, 0, 0) : QColor(0, 0, 0);
   if (ActionDisplay->palette().color(QPalette::WindowText) != colour) {

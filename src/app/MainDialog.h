@@ -259,6 +259,8 @@ class TMainDialog : public QMainWindow, private TSessionListener {
   void DesktopStatusChanged(const std::string& Status) override;
   void MonitorNotice(const std::string& Notice) override;
 
+  static constexpr int kActionFontHeight = 32;  // the big label's pixel height
+
   void BuildLayout();
   void BuildMenus();
   void BuildSessionMenu();

@@ -67,7 +67,7 @@ void TMainDialog::BuildLayout() {
   ActionDisplay->setObjectName("ActionDisplay");
   ActionDisplay->setGeometry(8, 16, 329, 41);
   ActionDisplay->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  ActionDisplay->setFont(SansSerifFont(32, true));
+  ActionDisplay->setFont(SansSerifFont(kActionFontHeight, true));
 
   setTabOrder(VideoDisplay, MouseActionDisplay);
 

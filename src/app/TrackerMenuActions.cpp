@@ -1,6 +1,7 @@
 // The main window's File, Tracker and Configuration menus and the stop window.
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMenu>
 #include <QTimer>
@@ -11,6 +12,8 @@
 #include "app/AboutDialog.h"
 #include "app/ConfigurationDialog.h"
 #include "app/MainDialog.h"
+
+#include <QCoreApplication>
 #include "app/PointerDialog.h"
 #include "app/StopTrackingDialog.h"
 #include "app/ViewWidgets.h"
@@ -119,7 +122,9 @@ void TMainDialog::RenderedImageClick() {
 
 namespace {
 std::string CountdownNotice(int Seconds) {
-  return "Hold your open hand up " + std::to_string(Seconds);
+  return QCoreApplication::translate("pavrel::TMainDialog", "Hold your open hand up %1")
+      .arg(Seconds)
+      .toStdString();
 }
 }  // namespace
 
@@ -148,7 +153,7 @@ void TMainDialog::CountdownTick() {
   Pipeline().SetNotice("");
   // The palm the detector finds on the last frame calibrates, as a click there would.
   if (!FSession->CalibrateHandByDetector()) {
-    Pipeline().SetNotice("No hand found: click your palm");
+    Pipeline().SetNotice(tr("No hand found: click your palm").toStdString());
   }
 }
 

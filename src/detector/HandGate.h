@@ -24,10 +24,17 @@ struct THandGateOptions {
   // Skin counts within the confirmed palm's size times this about the palm's centre: room for
   // the fingers and for a second's movement, not for a face or neck further off.
   double RegionScale = 2.5;
+  // The tracked window's area growing or shrinking by this factor from one frame to the next
+  // means the blob may have become something else (the hand left and the chin or a sleeve
+  // took its place): the detector is asked at once, and a check that finds no hand on the
+  // window drops it. 0 turns the check off.
+  double JumpRatio = 2.5;
+  // Until that check, the jumped blob does not act: the pointer holds still for a moment.
+  bool HoldWhileChecking = true;
 };
 
 struct THandGateDecision {
-  bool MayAct = false;           // a hand is confirmed: the translator may act on this frame
+  bool MayAct = false;  // a hand is confirmed and not awaiting a check: the translator may act
   bool ReleaseButton = false;    // the hand was just dropped: release a held button
   std::optional<TRect> Restart;  // move the tracker's window here and track again
 };
@@ -42,6 +49,9 @@ class THandGate {
                            bool TrackerLost, const TDetectorResult* Newest);
 
   bool HandConfirmed() const { return FConfirmed; }
+  // The confirmed blob jumped and waits for a detector call: it should come as soon as the
+  // budget allows, as while the hand is lost.
+  bool CheckWanted() const { return FConfirmed && FCheckWanted; }
   // Where skin may pull the tracker's window on the next frame; none while no hand is
   // confirmed (the whole frame).
   std::optional<TRect> SkinRegion() const;
@@ -51,6 +61,7 @@ class THandGate {
 
  private:
   TRect Clip(double CentreX, double CentreY, double Width, double Height) const;
+  bool Jumped(const TRect& Window) const;
 
   int FWidth, FHeight;
   THandGateOptions FOptions;
@@ -59,6 +70,8 @@ class THandGate {
   std::uint64_t FLastSequence = 0;
   double FPalmSize = 0;               // side of the confirmed palm box
   double FCentreX = 0, FCentreY = 0;  // centre of the confirmed palm
+  bool FCheckWanted = false;
+  TRect FLastWindow{};  // the tracked window of the previous frame
 };
 
 }  // namespace pavrel

@@ -82,7 +82,7 @@ THandGateDecision THandGuide::Track(THandTracker& Tracker, const TBitmap& Frame,
                                     TTrackingResult& Result, TDetectorClock::time_point Now) {
   if (!FGate)
     FGate = std::make_unique<THandGate>(Frame.Width(), Frame.Height(), FOptions);
-  FNewest = FSource(Frame, FGate->HandConfirmed(), Now);
+  FNewest = FSource(Frame, FGate->HandConfirmed() && !FGate->CheckWanted(), Now);
   Tracker.Track(Masked(Frame), Result);
   const bool Lost = Result.LearnedModel ? Result.Lost : Result.Window == Tracker.Home();
   THandGateDecision Decision = FGate->Update(Now, Result.Window, Lost, FNewest.get());

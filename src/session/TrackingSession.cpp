@@ -9,6 +9,7 @@
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
+#include "detector/PalmCalibration.h"
 #include "mouse/Desktop.h"
 #include "mouse/MouseTranslator.h"
 #include "session/CommandThread.h"
@@ -381,9 +382,15 @@ bool TTrackingSession::CalibrateHandByDetector() {
   if (hands.empty()) {
     return false;
   }
-  const THandDetection& palm = hands.front();
-  CalibrateHandAt(std::clamp(static_cast<int>(std::lround(palm.PalmX())), 0, frame.Width() - 1),
-                  std::clamp(static_cast<int>(std::lround(palm.PalmY())), 0, frame.Height() - 1));
+  // Learned from the palm's own pixels on the frame the detector saw.
+  TSkinExamples examples = FSkinExamples.value_or(TSkinExamples{});
+  CalibrateOnPalm(frame, hands.front(), examples);
+  {
+    std::scoped_lock lock(FPipeline->ViewLock());
+    FTracker->SetSkinModel(std::make_shared<const TSkinModel>(examples));
+  }
+  FSkinExamples = examples;
+  FColourModelChanged = true;
   return true;
 }
 

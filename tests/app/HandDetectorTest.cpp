@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QTest>
 #include <cstdlib>
@@ -59,6 +60,23 @@ TEST_F(HandDetectorTest, CalibrateHandCountsDownThenLearnsFromTheDetectedPalm) {
   ASSERT_TRUE(WaitFor([&] { return Main->LearnedColourModel(); }, 6000));
   EXPECT_TRUE(WaitFor([&] { return Label().find("Hold") == std::string::npos; }, 2000)) << Label();
   EXPECT_EQ(Messages.Count(), 0u);
+}
+
+TEST_F(HandDetectorTest, TheCountdownFitsTheBigLabelAndActionsKeepTheirSize) {
+  ASSERT_NO_FATAL_FAILURE(PlayClip("asl_hand.mp4"));
+  const int fullSize = Main->ActionDisplay->font().pixelSize();
+  const auto fits = [&] {
+    return QFontMetrics(Main->ActionDisplay->font())
+               .horizontalAdvance(Main->ActionDisplay->text()) <=
+           Main->ActionDisplay->contentsRect().width();
+  };
+  Main->CalibrateHandMenuItem->trigger();
+  ASSERT_TRUE(WaitFor([&] { return Label() == "Hold your open hand up 3"; }, 2000)) << Label();
+  EXPECT_TRUE(fits()) << Main->ActionDisplay->font().pixelSize();
+  Main->CalibrateHandMenuItem->trigger();  // disarmed: the label shows actions again
+  ASSERT_TRUE(WaitFor([&] { return Label().find("Hold") == std::string::npos; }, 2000)) << Label();
+  EXPECT_TRUE(fits());
+  EXPECT_EQ(Main->ActionDisplay->font().pixelSize(), fullSize);
 }
 
 TEST_F(HandDetectorTest, UseHandDetectorIsRememberedAndConfirmsTheHand) {

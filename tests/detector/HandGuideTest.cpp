@@ -204,6 +204,70 @@ TEST_F(HandGuideTest, ALostTrackerStopsActingAtOnce) {
   EXPECT_TRUE(Frame(Scene({Hand()})).MayAct);
 }
 
+// The confirmed hand drops out of the picture and leaves a small patch of skin where it was
+// (a chin, a wrist): the blob is checked at once and held until then.
+class HandGuideJumpTest : public HandGuideTest {
+ protected:
+  const TRect BigHand{90, 30, 140, 90};
+  const TRect Patch{110, 56, 120, 66};
+  void ConfirmHand() {
+    Script.Next = std::vector{PalmOf(BigHand)};
+    ASSERT_TRUE(Frame(Scene({BigHand})).MayAct);
+    for (int I = 0; I < 5; ++I)
+      ASSERT_TRUE(Frame(Scene({BigHand})).MayAct);
+    ASSERT_TRUE(Script.ConfirmedSeen.back());
+  }
+};
+
+TEST_F(HandGuideJumpTest, ABlobThatJumpsIsHeldUntilTheDetectorFindsNoHandThere) {
+  ConfirmHand();
+  const TBitmap Jumped = Scene({Patch});
+  auto D = Frame(Jumped);
+  EXPECT_FALSE(D.MayAct);
+  EXPECT_FALSE(D.ReleaseButton);  // not dropped yet: only held
+  D = Frame(Jumped);
+  EXPECT_FALSE(D.MayAct);
+  // The worker is asked for a call as while lost.
+  EXPECT_FALSE(Script.ConfirmedSeen.back());
+  // A result from a frame posted before the jump (posted as tracked) does not decide.
+  auto Stale = std::make_shared<TDetectorResult>();
+  Stale->Sequence = ++Script.Sequence;
+  Stale->Tracked = true;
+  Script.Newest = Stale;
+  EXPECT_FALSE(Frame(Jumped).ReleaseButton);
+  // The check finds no hand: dropped at once, not 2 s later.
+  Script.Next = std::vector<THandDetection>{};
+  D = Frame(Jumped);
+  EXPECT_FALSE(D.MayAct);
+  EXPECT_TRUE(D.ReleaseButton);
+  for (int I = 0; I < 30; ++I)
+    EXPECT_FALSE(Frame(Jumped).MayAct);
+}
+
+TEST_F(HandGuideJumpTest, ABlobThatJumpsActsAgainWhenTheCheckFindsAHandOnIt) {
+  ConfirmHand();
+  // The hand closes to a fist: a third of its height, where it was.
+  const TRect Fist{100, 60, 130, 80};
+  EXPECT_FALSE(Frame(Scene({Fist})).MayAct);
+  Script.Next = std::vector{PalmOf(Fist)};
+  const auto D = Frame(Scene({Fist}));
+  EXPECT_TRUE(D.MayAct);
+  EXPECT_FALSE(D.ReleaseButton);
+  EXPECT_TRUE(Inside(Result, Fist));
+  EXPECT_TRUE(Frame(Scene({Fist})).MayAct);
+  EXPECT_TRUE(Script.ConfirmedSeen.back());
+}
+
+TEST_F(HandGuideJumpTest, TheCheckCanBeTurnedOff) {
+  THandGuide Plain(Script.Source(), THandGateOptions{.JumpRatio = 0});
+  const auto Now = [this] { return TDetectorClock::time_point{} + Count++ * 33ms; };
+  Script.Next = std::vector{PalmOf(BigHand)};
+  ASSERT_TRUE(Plain.Track(Tracker, Scene({BigHand}), Result, Now()).MayAct);
+  ASSERT_TRUE(Plain.Track(Tracker, Scene({BigHand}), Result, Now()).MayAct);
+  EXPECT_TRUE(Plain.Track(Tracker, Scene({Patch}), Result, Now()).MayAct);
+  EXPECT_TRUE(Script.ConfirmedSeen.back());
+}
+
 TEST(HandGate, WindowForAPalmStaysInTheFrame) {
   THandGate Gate(160, 120);
   THandDetection Palm;

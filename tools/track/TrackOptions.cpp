@@ -21,6 +21,7 @@
 #include "desktop/DesktopFactory.h"
 #include "detector/HandDetector.h"
 #include "detector/HandGuide.h"
+#include "detector/PalmCalibration.h"
 #include "mouse/MouseTranslator.h"
 #include "mouse/NullDesktop.h"
 #include "pipeline/FramePipeline.h"
@@ -89,8 +90,8 @@ struct TFailureCatcher : TSessionListener {
   void FrameFailed(const std::string& Text, bool /*First*/) override { Message = Text; }
 };
 
-// The middle of the best palm the detector finds on a frame, inside the frame.
-TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
+// The best palm the detector finds on a frame.
+THandDetection DetectedPalm(const TBitmap& Frame, long long Index) {
   std::vector<THandDetection> hands;
   try {
     hands = TPalmDetector(DefaultPalmModelFile()).Detect(Frame);
@@ -100,11 +101,7 @@ TPoint DetectedPalm(const TBitmap& Frame, long long Index) {
   if (hands.empty()) {
     throw EUsageError("--calibrate: no hand found on frame " + std::to_string(Index));
   }
-  const auto inside = [](float Value, int Size) {
-    return std::clamp(static_cast<int>(std::lround(Value)), 0, Size - 1);
-  };
-  return {inside(hands.front().PalmY(), Frame.Height()),
-          inside(hands.front().PalmX(), Frame.Width())};
+  return hands.front();
 }
 
 // The colour model learned from one click on one frame of the sources, read afresh.
@@ -123,15 +120,13 @@ std::shared_ptr<const TSkinModel> CalibrateOnSources(const TTrackOptions& Option
         throw EUsageError("--calibrate: frame " + std::to_string(c.Frame) +
                           " cannot be read: " + input.Error);
       }
-      int column = c.Column, row = c.Row;
-      if (c.ByDetector) {
-        const TPoint palm = DetectedPalm(*input.Bitmap, c.Frame);
-        column = palm.Column;
-        row = palm.Row;
-      }
       try {
         TSkinExamples examples;
-        CalibrateHand(*input.Bitmap, column, row, examples);
+        if (c.ByDetector) {
+          CalibrateOnPalm(*input.Bitmap, DetectedPalm(*input.Bitmap, c.Frame), examples);
+        } else {
+          CalibrateHand(*input.Bitmap, c.Column, c.Row, examples);
+        }
         return std::make_shared<const TSkinModel>(examples);
       } catch (const std::invalid_argument& e) {
         throw EUsageError(std::string("--calibrate: ") + e.what());

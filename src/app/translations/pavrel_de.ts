@@ -303,6 +303,14 @@ Die Verfolgung läuft und zeigt die erkannten Aktionen, aber Zeiger und Fenster 
         <source>The source to start with cannot be remembered: %1</source>
         <translation>Die Quelle für den Start lässt sich nicht speichern: %1</translation>
     </message>
+    <message>
+        <source>No hand found: click your palm</source>
+        <translation>Keine Hand gefunden: Handfläche anklicken</translation>
+    </message>
+    <message>
+        <source>Hold your open hand up %1</source>
+        <translation>Offene Hand hochhalten %1</translation>
+    </message>
 </context>
 <context>
     <name>pavrel::TStopTrackingDialog</name>
