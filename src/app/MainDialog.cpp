@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
