@@ -16,7 +16,7 @@ struct TPortalShortcutOptions {
   std::string BusAddress;
   std::string Id = "toggle-tracking";
   std::string Description = "Start or stop tracking";
-  // As the shortcuts specification writes keys ("CTRL+ALT+p"); empty: the desktop chooses.
+  // As the portal writes keys ("CTRL+ALT+p"); empty: the desktop chooses.
   std::string PreferredTrigger;
   int ProbeTimeoutMs = 2000;
   // Every press, on the shortcut's thread.
@@ -37,7 +37,7 @@ class TPortalGlobalShortcut {
   TPortalGlobalShortcut(const TPortalGlobalShortcut&) = delete;
   TPortalGlobalShortcut& operator=(const TPortalGlobalShortcut&) = delete;
 
-  // "Ctrl+Alt+P" as the shortcuts specification writes it: "CTRL+ALT+p". Meta and Super are
+  // "Ctrl+Alt+P" as the portal writes it: "CTRL+ALT+p". Meta and Super are
   // LOGO; a single letter is lower case, other keys keep their names.
   static std::string Trigger(const std::string& Combination);
 
